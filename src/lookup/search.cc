@@ -1,0 +1,57 @@
+#include <string>
+
+#include "lookup/fault.h"
+#include "lookup/handle.h"
+#include "schema/creator.h"
+
+namespace tagatlas {
+namespace {
+
+struct Key {
+  std::uint16_t group;
+  std::uint16_t element;
+  std::uint32_t creator_hash;
+};
+
+// Packs (group, element, hash) so one unsigned comparison orders keys as the index is sorted.
+std::uint64_t packed(std::uint16_t group, std::uint16_t element, std::uint32_t hash) {
+  return (std::uint64_t{group} << 48) | (std::uint64_t{element} << 32) | hash;
+}
+
+std::uint64_t packed(const ArchivedIndexEntry& e) {
+  return packed(e.group(), e.element(), e.creator_hash());
+}
+
+}  // namespace
+
+std::optional<TagView> TatlDict::lookup(std::uint16_t group, std::uint16_t element,
+                                        std::optional<std::string_view> creator) const {
+  // The canonical text is a temporary inside hash_creator, gone before the search starts.
+  const std::uint64_t key = packed(group, element, hash_creator(creator));
+  const ArchivedDictionary dict = root();
+  const IndexArray index = dict.index();
+  std::size_t size = index.size();
+  if (size == 0) return std::nullopt;
+
+  // Lands on the last entry not greater than the key, so among equal entries the last one wins.
+  // The iteration count depends only on the index size, not on the key.
+  std::size_t base = 0;
+  while (size > 1) {
+    const std::size_t half = size / 2;
+    const std::size_t mid = base + half;
+    base = packed(index[mid]) > key ? base : mid;
+    size -= half;
+  }
+  const ArchivedIndexEntry entry = index[base];
+  if (packed(entry) != key) return std::nullopt;
+
+  const RecordArray records = dict.records();
+  const std::uint32_t r = entry.record_index();
+  if (r >= records.size()) {
+    throw Fault("index out of bounds: the len is " + std::to_string(records.size()) +
+                " but the index is " + std::to_string(r));
+  }
+  return TagView(records[r], dict.strings());
+}
+
+}  // namespace tagatlas

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "schema/utf8.h"
+
+namespace tagatlas {
+namespace {
+
+struct Case {
+  const char* what;
+  std::string bytes;
+  bool valid;
+};
+
+class Utf8Validity : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Utf8Validity, FollowsRfc3629) {
+  EXPECT_EQ(is_valid_utf8(GetParam().bytes), GetParam().valid) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, Utf8Validity,
+    ::testing::Values(Case{"empty", "", true}, Case{"ascii", "PatientName", true},
+                      Case{"nul is a character", std::string("a\0b", 3), true},
+                      Case{"two bytes", "\xC3\x9F", true}, Case{"three bytes", "\xE2\x80\x94", true},
+                      Case{"four bytes", "\xF0\x9F\x98\x80", true}, Case{"last scalar", "\xF4\x8F\xBF\xBF", true},
+                      Case{"before surrogates", "\xED\x9F\xBF", true}, Case{"after surrogates", "\xEE\x80\x80", true},
+                      Case{"lone continuation", "\x80", false}, Case{"overlong slash", "\xC0\xAF", false},
+                      Case{"overlong two-byte lead", "\xC1\xBF", false},
+                      Case{"overlong three bytes", "\xE0\x80\xAF", false},
+                      Case{"overlong four bytes", "\xF0\x80\x80\xAF", false},
+                      Case{"surrogate", "\xED\xA0\x80", false}, Case{"above U+10FFFF", "\xF4\x90\x80\x80", false},
+                      Case{"lead F5", "\xF5\x80\x80\x80", false}, Case{"byte FF", "\xFF", false},
+                      Case{"truncated at end", "ab\xE2\x80", false},
+                      Case{"continuation missing mid-text", "\xE2\x80" "a", false},
+                      Case{"valid then invalid", "\xC3\x9F\xC3", false}));
+
+TEST(Utf8, DecodeReportsLengthAndRejectsBadLeadsAsSingleBytes) {
+  const std::string text = "a\xC3\x9F\xE2\x80\x94\xF0\x9F\x98\x80\x80";
+  const std::pair<char32_t, std::size_t> expected[] = {{U'a', 1}, {0xDF, 2}, {0x2014, 3}, {0x1F600, 4}};
+  std::size_t pos = 0;
+  for (const auto& [cp, len] : expected) {
+    const Utf8Char c = decode_utf8(text, pos);
+    EXPECT_TRUE(c.valid);
+    EXPECT_EQ(c.code_point, cp);
+    EXPECT_EQ(c.length, len);
+    pos += c.length;
+  }
+  const Utf8Char bad = decode_utf8(text, pos);
+  EXPECT_FALSE(bad.valid);
+  EXPECT_EQ(bad.length, 1u);
+}
+
+TEST(Utf8, EncodeRoundTripsEveryLength) {
+  for (char32_t cp : {U'\0', U'\x7F', U'\x80', U'\x7FF', U'\x800', U'\xFFFF', U'\x10000', U'\x10FFFF'}) {
+    std::string out;
+    append_utf8(out, cp);
+    const Utf8Char c = decode_utf8(out, 0);
+    EXPECT_TRUE(c.valid);
+    EXPECT_EQ(c.code_point, cp);
+    EXPECT_EQ(c.length, out.size());
+  }
+}
+
+}  // namespace
+}  // namespace tagatlas
