@@ -1,3 +1,5 @@
+#include "lookup/search.h"
+
 #include <string>
 
 #include "lookup/fault.h"
@@ -6,12 +8,6 @@
 
 namespace tagatlas {
 namespace {
-
-struct Key {
-  std::uint16_t group;
-  std::uint16_t element;
-  std::uint32_t creator_hash;
-};
 
 // Packs (group, element, hash) so one unsigned comparison orders keys as the index is sorted.
 std::uint64_t packed(std::uint16_t group, std::uint16_t element, std::uint32_t hash) {
@@ -24,12 +20,10 @@ std::uint64_t packed(const ArchivedIndexEntry& e) {
 
 }  // namespace
 
-std::optional<TagView> TatlDict::lookup(std::uint16_t group, std::uint16_t element,
-                                        std::optional<std::string_view> creator) const {
-  // The canonical text is a temporary inside hash_creator, gone before the search starts.
-  const std::uint64_t key = packed(group, element, hash_creator(creator));
-  const ArchivedDictionary dict = root();
-  const IndexArray index = dict.index();
+std::optional<TagView> find_tag(const ArchivedDictionary& root, std::uint16_t group, std::uint16_t element,
+                                std::uint32_t creator_hash) {
+  const std::uint64_t key = packed(group, element, creator_hash);
+  const IndexArray index = root.index();
   std::size_t size = index.size();
   if (size == 0) return std::nullopt;
 
@@ -45,13 +39,19 @@ std::optional<TagView> TatlDict::lookup(std::uint16_t group, std::uint16_t eleme
   const ArchivedIndexEntry entry = index[base];
   if (packed(entry) != key) return std::nullopt;
 
-  const RecordArray records = dict.records();
+  const RecordArray records = root.records();
   const std::uint32_t r = entry.record_index();
   if (r >= records.size()) {
     throw Fault("index out of bounds: the len is " + std::to_string(records.size()) +
                 " but the index is " + std::to_string(r));
   }
-  return TagView(records[r], dict.strings());
+  return TagView(records[r], root.strings());
+}
+
+std::optional<TagView> TatlDict::lookup(std::uint16_t group, std::uint16_t element,
+                                        std::optional<std::string_view> creator) const {
+  // hash_creator streams the canonical form into the hash, so no text outlives this line.
+  return find_tag(root(), group, element, hash_creator(creator));
 }
 
 }  // namespace tagatlas

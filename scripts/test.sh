@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Sets up everything and runs all tests: the C++ suite (plain and under ASan + UBSan) and the
+# Python suite against the installed package.
+source "$(dirname "$0")/lib.sh"
+setup
+cd "$ROOT"
+
+cpp_suite() {  # build dir, extra cmake args...
+  local dir=$1
+  shift
+  log "C++ tests in $dir"
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DPython3_EXECUTABLE="$PY" "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+  (cd "$dir" && ctest -j "$(nproc)" --output-on-failure)
+}
+
+cpp_suite build/cpp -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cpp_suite build/cpp-asan -DCMAKE_BUILD_TYPE=Debug -DTAGATLAS_SANITIZE=ON
+
+install_package
+log "Python tests"
+"$PY" -m pytest -q "$@"
