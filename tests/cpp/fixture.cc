@@ -150,4 +150,14 @@ std::size_t count_mappings() {
   return n;
 }
 
+std::size_t count_mappings_of(const std::string& path) {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  std::size_t n = 0;
+  while (std::getline(maps, line)) {
+    if (line.size() >= path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0) ++n;
+  }
+  return n;
+}
+
 }  // namespace tagatlas::testing

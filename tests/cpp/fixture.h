@@ -71,5 +71,7 @@ class TempFile {
 // Open descriptors and mappings of this process, for leak checks.
 std::size_t count_open_fds();
 std::size_t count_mappings();
+// Mappings of one file (lines of /proc/self/maps naming it).
+std::size_t count_mappings_of(const std::string& path);
 
 }  // namespace tagatlas::testing
