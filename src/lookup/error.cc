@@ -5,23 +5,46 @@
 
 namespace tagatlas {
 
-TatlError TatlError::os(int code) { return {Kind::Io, OsCode{code}}; }
-TatlError TatlError::io(std::string message) { return {Kind::Io, std::move(message)}; }
-TatlError TatlError::file_too_small(std::uint64_t len) { return {Kind::FileTooSmall, len}; }
-TatlError TatlError::bad_magic(std::array<unsigned char, 4> bytes) { return {Kind::BadMagic, bytes}; }
-TatlError TatlError::unsupported_version(std::uint16_t version) {
-  return {Kind::UnsupportedVersion, std::uint64_t{version}};
+TatlError TatlError::os(int code) {
+  TatlError e(Kind::Io);
+  e.os_code_ = code;
+  return e;
 }
-TatlError TatlError::integrity(std::string message) { return {Kind::Integrity, std::move(message)}; }
 
-int TatlError::os_code() const {
-  const auto* code = std::get_if<OsCode>(&payload_);
-  return code ? code->code : 0;
+TatlError TatlError::io(std::string message) {
+  TatlError e(Kind::Io);
+  e.text_ = std::move(message);
+  return e;
 }
+
+TatlError TatlError::file_too_small(std::uint64_t len) {
+  TatlError e(Kind::FileTooSmall);
+  e.number_ = len;
+  return e;
+}
+
+TatlError TatlError::bad_magic(std::array<unsigned char, 4> bytes) {
+  TatlError e(Kind::BadMagic);
+  e.magic_ = bytes;
+  return e;
+}
+
+TatlError TatlError::unsupported_version(std::uint16_t version) {
+  TatlError e(Kind::UnsupportedVersion);
+  e.number_ = version;
+  return e;
+}
+
+TatlError TatlError::integrity(std::string message) {
+  TatlError e(Kind::Integrity);
+  e.text_ = std::move(message);
+  return e;
+}
+
+int TatlError::os_code() const { return os_code_; }
 
 std::uint16_t TatlError::version() const {
-  return kind_ == Kind::UnsupportedVersion ? static_cast<std::uint16_t>(std::get<std::uint64_t>(payload_))
-                                           : 0;
+  return kind_ == Kind::UnsupportedVersion ? static_cast<std::uint16_t>(number_) : 0;
 }
 
 namespace {
@@ -39,26 +62,25 @@ std::string os_text(int code) {
 std::string TatlError::message() const {
   switch (kind_) {
     case Kind::Io:
-      if (const auto* code = std::get_if<OsCode>(&payload_)) {
-        return "io error: " + os_text(code->code) + " (os error " + std::to_string(code->code) + ")";
+      if (text_.empty()) {
+        return "io error: " + os_text(os_code_) + " (os error " + std::to_string(os_code_) + ")";
       }
-      return "io error: " + std::get<std::string>(payload_);
+      return "io error: " + text_;
     case Kind::FileTooSmall:
-      return "file too small (" + std::to_string(std::get<std::uint64_t>(payload_)) +
+      return "file too small (" + std::to_string(number_) +
              " bytes) to contain a header";
     case Kind::BadMagic: {
-      const auto& b = std::get<std::array<unsigned char, 4>>(payload_);
       std::string out = "bad magic bytes [";
-      for (std::size_t i = 0; i < b.size(); ++i) {
+      for (std::size_t i = 0; i < magic_.size(); ++i) {
         if (i) out += ", ";
-        out += std::to_string(unsigned{b[i]});
+        out += std::to_string(unsigned{magic_[i]});
       }
       return out + "]";
     }
     case Kind::UnsupportedVersion:
       return "unsupported version " + std::to_string(version());
     case Kind::Integrity:
-      return "archive integrity check failed: " + std::get<std::string>(payload_);
+      return "archive integrity check failed: " + text_;
   }
   return {};
 }

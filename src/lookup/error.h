@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <variant>
 
 namespace tagatlas {
 
@@ -32,15 +31,14 @@ class TatlError {
   std::string message() const;
 
  private:
-  struct OsCode {
-    int code;
-  };
-  using Payload = std::variant<OsCode, std::string, std::uint64_t, std::array<unsigned char, 4>>;
+  explicit TatlError(Kind kind) : kind_(kind) {}
 
-  TatlError(Kind kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
-
+  // Only the members of the error's kind are meaningful; the rest keep their defaults.
   Kind kind_;
-  Payload payload_;
+  int os_code_ = 0;                          // Io from the system
+  std::uint64_t number_ = 0;                 // FileTooSmall length, UnsupportedVersion version
+  std::array<unsigned char, 4> magic_{};     // BadMagic
+  std::string text_;                         // Io fixed text, Integrity message
 };
 
 }  // namespace tagatlas

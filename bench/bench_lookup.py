@@ -1,0 +1,164 @@
+"""Lookup speed against pydicom's dictionaries, on the same content.
+
+Builds a `.tatl` file from pydicom's DicomDictionary and private dictionaries with the package's
+writer, then prints per-call times and ratios (tagatlas / other; below 1 means tagatlas is faster):
+
+- a public hit, `d.lookup(group, element)` against `pydicom.datadict.get_entry(tag)`;
+- a private hit with its creator against `pydicom.datadict.get_private_entry(tag, creator)`;
+- `d.lookup` against a plain Python function that builds the same ten-key dict from a Python dict;
+- `tagatlas.open` against importing pydicom's dictionary modules, each in a fresh interpreter.
+
+Run: python bench/bench_lookup.py [--rounds N]  (needs the package and pydicom installed)
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import random
+import statistics
+import subprocess
+import sys
+import tempfile
+import timeit
+
+import tagatlas
+from tagatlas.vr import normalize_vr
+from tagatlas.writer import Entry, canonicalize_creator, write
+
+
+def pydicom_entries():
+    """Entries for every concrete public tag and every private tag with a fixed group."""
+    from pydicom._dicom_dict import DicomDictionary
+    from pydicom._private_dict import private_dictionaries
+
+    entries = []
+    for tag, (vr, _vm, name, retired, keyword) in DicomDictionary.items():
+        entries.append(Entry(tag >> 16, tag & 0xFFFF, keyword, name, normalize_vr(vr),
+                             retired=retired == "Retired", sources=("pydicom",)))  # fmt: skip
+    for creator, table in private_dictionaries.items():
+        for key, (vr, _vm, name, retired) in table.items():
+            group, element = key[:4], key[4:]
+            block = element.startswith("xx")
+            if "x" in group or "x" in (element[2:] if block else element):
+                continue  # a range of groups or elements; the format keys on one tag
+            entries.append(Entry(
+                int(group, 16), int(element[2:] if block else element, 16), "", name,
+                normalize_vr(vr), creator=creator, retired=retired == "Retired",
+                block_offset=block, sources=("pydicom",),
+            ))  # fmt: skip
+    return entries
+
+
+def per_call(function, arguments, rounds):
+    """Best time of one call in nanoseconds, over calls with each tuple of `arguments`.
+
+    Results are dropped as they come, as a caller that reads one result at a time would.
+    """
+
+    def run():
+        for args in arguments:
+            function(*args)
+
+    return min(timeit.repeat(run, number=1, repeat=rounds)) / len(arguments) * 1e9
+
+
+def python_lookup_function(entries):
+    """The plain-Python equivalent: a dict keyed like the index, the ten-key dict built per call."""
+    table = {}
+    for e in entries:
+        key = (e.group, e.element, None if e.creator is None else canonicalize_creator(e.creator))
+        table[key] = (e.group, e.element, e.creator or "", e.keyword, e.name, e.vr, e.description,
+                      e.retired, e.block_offset, e.sources)  # fmt: skip
+
+    def lookup(group, element, creator=None):
+        key = (group, element, None if creator is None else canonicalize_creator(creator))
+        r = table.get(key)
+        if r is None:
+            return None
+        return {"group": r[0], "element": r[1], "creator": r[2], "keyword": r[3], "name": r[4],
+                "vr": r[5], "description": r[6], "retired": r[7], "block_offset": r[8],
+                "sources": list(r[9])}  # fmt: skip
+
+    return lookup
+
+
+def fresh_interpreter_seconds(code, runs):
+    """Median of the time `code` reports (it prints one float) over fresh interpreters."""
+    times = []
+    for _ in range(runs):
+        out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                             check=True).stdout  # fmt: skip
+        times.append(float(out))
+    return statistics.median(times)
+
+
+def report(label, ours, theirs, target=None):
+    ratio = ours / theirs
+    goal = f"  (target <= {target}x)" if target is not None else ""
+    print(f"{label:<48} {ours:9.0f} ns vs {theirs:9.0f} ns   ratio {ratio:6.3f}x{goal}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rounds", type=int, default=7, help="timing repetitions (best is kept)")
+    parser.add_argument("--sample", type=int, default=2000, help="tags per timing round")
+    args = parser.parse_args()
+
+    from pydicom import datadict
+    from pydicom._dicom_dict import DicomDictionary
+    from pydicom._private_dict import private_dictionaries
+
+    entries = pydicom_entries()
+    rng = random.Random(8)
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "pydicom.tatl")
+        write(path, entries, duplicates="first")
+        d = tagatlas.open(path)
+        size = os.path.getsize(path)
+        print(f"dictionary: {len(d)} entries ({len(DicomDictionary)} public), {size} bytes\n")
+
+        public = rng.choices(list(DicomDictionary), k=args.sample)
+        public_pairs = [(t >> 16, t & 0xFFFF) for t in public]
+        private = []
+        for creator, table in private_dictionaries.items():
+            for key in table:
+                if "x" not in key[:4] and key[4:6] == "xx" and "x" not in key[6:]:
+                    group, low = int(key[:4], 16), int(key[6:], 16)
+                    private.append((group, low, creator, (group << 16) | 0x1000 | low))
+        private = rng.choices(private, k=args.sample)
+        assert all(d.lookup(g, e) for g, e in public_pairs)
+        assert all(d.lookup(g, e, c) for g, e, c, _ in private)
+
+        rounds = args.rounds
+        private_queries = [(g, e, c) for g, e, c, _ in private]
+        ours = per_call(d.lookup, public_pairs, rounds)
+        theirs = per_call(datadict.get_entry, [(t,) for t in public], rounds)
+        report("public hit: lookup vs get_entry", ours, theirs, 0.8)
+
+        ours_p = per_call(d.lookup, private_queries, rounds)
+        theirs_p = per_call(datadict.get_private_entry, [(t, c) for _, _, c, t in private], rounds)
+        report("private hit: lookup vs get_private_entry", ours_p, theirs_p, 0.3)
+
+        plain = python_lookup_function(entries)
+        assert all(plain(*q) == d.lookup(*q) for q in public_pairs[:100] + private_queries[:100])
+        report("public hit: lookup vs plain Python function", ours,
+               per_call(plain, public_pairs, rounds), 1.0)
+        report("private hit: lookup vs plain Python function", ours_p,
+               per_call(plain, private_queries, rounds), 1.0)
+
+        runs = max(3, args.rounds)
+        timer = "import time; t = time.perf_counter(); {}; print(time.perf_counter() - t)"
+        open_s = fresh_interpreter_seconds(
+            "import tagatlas; " + timer.format(f"tagatlas.open({path!r})"), runs)
+        import_open_s = fresh_interpreter_seconds(
+            timer.format(f"import tagatlas; tagatlas.open({path!r})"), runs)
+        pydicom_s = fresh_interpreter_seconds(
+            timer.format("import pydicom._dicom_dict, pydicom._private_dict"), runs)
+        print()
+        report("open vs importing pydicom's dictionaries", open_s * 1e9, pydicom_s * 1e9)
+        report("import tagatlas + open vs the same imports", import_open_s * 1e9, pydicom_s * 1e9)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,120 @@
+#include "lookup_result.h"
+
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include "once.h"
+#include "panic.h"
+
+namespace tagatlas::py {
+namespace {
+
+enum Key { kGroup, kElement, kCreator, kKeyword, kName, kVr, kDescription, kRetired,
+           kBlockOffset, kSources, kKeyCount };
+
+constexpr std::array<const char*, kKeyCount> kKeyNames = {
+    "group", "element", "creator", "keyword", "name", "vr", "description", "retired",
+    "block_offset", "sources"};
+
+// The keys, made once, and a dict holding them in result order. Copying that dict gives a new
+// dict of the right size and order with one allocation for its table, where ten insertions into
+// an empty dict would resize it twice; storing the values then only replaces. The template holds
+// the values most records have for creator, description and the two flags ("" and False), so a
+// value identical to the template's needs no store at all.
+struct ResultTemplate {
+  std::array<PyObject*, kKeyCount> keys;
+  std::array<PyObject*, kKeyCount> values;  // borrowed from the dict
+  PyObject* dict;
+};
+
+Once<const ResultTemplate> result_template;
+
+const ResultTemplate* make_template() {
+  Ref dict(PyDict_New());
+  Ref empty(PyUnicode_New(0, 0));
+  if (!dict || !empty) return nullptr;
+  std::array<PyObject*, kKeyCount> values;
+  values.fill(Py_None);
+  values[kCreator] = values[kDescription] = empty.get();
+  values[kRetired] = values[kBlockOffset] = Py_False;
+  std::array<Ref, kKeyCount> keys;
+  for (std::size_t i = 0; i < kKeyCount; ++i) {
+    keys[i] = Ref(PyUnicode_InternFromString(kKeyNames[i]));
+    if (!keys[i] || PyDict_SetItem(dict.get(), keys[i].get(), values[i]) < 0) return nullptr;
+  }
+  auto* made = new ResultTemplate{{}, values, nullptr};
+  for (std::size_t i = 0; i < kKeyCount; ++i) made->keys[i] = keys[i].release();
+  made->dict = dict.release();
+  return made;
+}
+
+bool is_ascii(std::string_view text) {
+  unsigned char high = 0;
+  for (char c : text) high |= static_cast<unsigned char>(c);
+  return high < 0x80;
+}
+
+// The view has already checked that the text is well-formed UTF-8; dictionary texts are nearly
+// all ASCII, which is copied straight into a new str instead of being decoded a second time.
+Ref new_text(std::string_view text) {
+  const auto size = static_cast<Py_ssize_t>(text.size());
+  PyObject* object;
+  if (is_ascii(text)) {
+    object = PyUnicode_New(size, 0x7F);
+    // An empty view may have no data pointer at all; memcpy must not see it.
+    if (object != nullptr && size > 0) {
+      std::memcpy(PyUnicode_DATA(object), text.data(), text.size());
+    }
+  } else {
+    object = PyUnicode_DecodeUTF8(text.data(), size, nullptr);
+  }
+  if (object == nullptr) throw panic_from_python_error("cannot create a text of the lookup result");
+  return Ref(object);
+}
+
+Ref new_int(unsigned long value) {
+  Ref object(PyLong_FromUnsignedLong(value));
+  if (!object) throw panic_from_python_error("cannot create a number of the lookup result");
+  return object;
+}
+
+Ref new_sources(const SourceList& sources) {
+  const auto count = static_cast<Py_ssize_t>(sources.size());
+  Ref list(PyList_New(count));
+  if (!list) throw panic_from_python_error("cannot create the sources list of the lookup result");
+  Py_ssize_t i = 0;
+  for (auto it = sources.begin(); it != sources.end() && i < count; ++it) {
+    PyList_SET_ITEM(list.get(), i++, new_text(*it).release());
+  }
+  return list;
+}
+
+}  // namespace
+
+Outcome<Ref> make_lookup_result(const TagView& view) {
+  const ResultTemplate* t = result_template.get(make_template);
+  if (t == nullptr) throw panic_from_python_error("cannot create the keys of the lookup result");
+  Ref dict(PyDict_Copy(t->dict));
+  if (!dict) throw panic_from_python_error("cannot create the lookup result");
+
+  const ArchivedTagRecord& record = view.record();
+  // Each value is made right before it is stored, so a fault in a later text leaves the earlier
+  // values built and the dict is simply released on the way out.
+  auto store = [&](Key key, Ref value) {
+    return value.get() == t->values[key] ||
+           PyDict_SetItem(dict.get(), t->keys[key], value.get()) == 0;
+  };
+  if (!store(kGroup, new_int(record.group())) || !store(kElement, new_int(record.element())) ||
+      !store(kCreator, new_text(view.creator())) || !store(kKeyword, new_text(view.keyword())) ||
+      !store(kName, new_text(view.name())) || !store(kVr, new_text(view.vr())) ||
+      !store(kDescription, new_text(view.description())) ||
+      !store(kRetired, Ref::borrow(record.retired() ? Py_True : Py_False)) ||
+      !store(kBlockOffset, Ref::borrow(record.element_is_block_offset() ? Py_True : Py_False)) ||
+      !store(kSources, new_sources(view.sources()))) {
+    return PendingError::fetch();
+  }
+  return dict;
+}
+
+}  // namespace tagatlas::py

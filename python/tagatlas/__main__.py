@@ -1,0 +1,7 @@
+"""`python -m tagatlas`: the command line of cli.py."""
+
+import sys
+
+from .cli import main
+
+sys.exit(main())

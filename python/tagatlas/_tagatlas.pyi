@@ -1,0 +1,45 @@
+"""Type stubs of the extension module tagatlas._tagatlas."""
+
+import os
+from types import TracebackType
+from typing import Final, TypedDict, final
+
+__all__ = ["Dict", "open", "__version__"]
+__version__: Final[str]
+
+class _LookupResult(TypedDict):
+    group: int
+    element: int
+    creator: str
+    keyword: str
+    name: str
+    vr: str
+    description: str
+    retired: bool
+    block_offset: bool
+    sources: list[str]
+
+@final
+class Dict:
+    """Opaque handle holding an mmap'd dictionary."""
+
+    def lookup(self, group: int, element: int, creator: str | None = None) -> _LookupResult | None:
+        """Look up a tag. Returns a dict or `None`.
+
+        `element` is the low byte for private tags (the "xx" form).
+        """
+
+    def __enter__(self) -> Dict:
+        """Context-manager support (no-op - mmap is released on drop)."""
+
+    def __exit__(
+        self,
+        _exc_type: type[BaseException] | None = None,
+        _exc: BaseException | None = None,
+        _tb: TracebackType | None = None,
+    ) -> bool: ...
+    def __len__(self) -> int: ...
+
+def open(path: str | os.PathLike[str]) -> Dict:
+    """Open a `.tatl` file. Raises `IOError` on missing file or corruption,
+    `ValueError` on unsupported version."""

@@ -1,0 +1,247 @@
+"""The `tagatlas` command line: look up tags, build dictionaries, inspect dictionary files.
+
+    tagatlas lookup GGGG,EEEE [--creator TEXT] [--dict FILE] [--json]
+    tagatlas build -o OUT.tatl [--dcmtk FILE]... [--pydicom] [--name NAME] [--verbose]
+    tagatlas info FILE
+
+Exit status: 0 on success; 1 when `lookup` finds no entry or `info` finds a file that does not
+open; 2 for bad arguments and for files that cannot be read or written, with one line on stderr.
+
+`lookup` without `--dict` uses the bundled dictionary. A private data element is written in files
+with its full element, (0019,100C), but dictionaries hold most private tags by their block offset,
+the element's low byte, because the high byte only says which block the creator was given. So when
+the full element of an odd group finds nothing, `lookup` tries the low byte, as DICOM readers do,
+and says which form matched.
+
+`build --name NAME` sets the source name that the entries read from the `--dcmtk` files record in
+their sources (default "dcmtk"), e.g. to tell a site's own dictionary from DCMTK's. The file format
+has no name field of its own.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import re
+import struct
+import sys
+from typing import NoReturn
+
+PROG = "tagatlas"
+
+EXIT_OK = 0
+EXIT_NOT_FOUND = 1
+EXIT_ERROR = 2
+
+_TAG = re.compile(r"\(?\s*([0-9A-Fa-f]{1,4})\s*,\s*([0-9A-Fa-f]{1,4})\s*\)?")
+
+
+class CommandError(Exception):
+    """A failure to report as one line on stderr."""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:
+        self.exit(EXIT_ERROR, f"{PROG}: error: {message} (see {self.prog} --help)\n")
+
+
+def parse_tag(text: str) -> tuple[int, int]:
+    """Reads "GGGG,EEEE" (hex, parentheses optional) into (group, element)."""
+    m = _TAG.fullmatch(text.strip())
+    if m is None:
+        raise argparse.ArgumentTypeError(f"bad tag {text!r}: expected GGGG,EEEE in hex")
+    return int(m.group(1), 16), int(m.group(2), 16)
+
+
+def _tag_text(group: int, element: int, block_offset: bool = False) -> str:
+    if block_offset:
+        return f"({group:04X},xx{element:02X})"
+    return f"({group:04X},{element:04X})"
+
+
+def _open(path: str | None):
+    try:
+        if path is None:
+            from .default import open_default
+
+            return open_default()
+        from ._tagatlas import open as open_dict
+
+        return open_dict(path)
+    except (OSError, ValueError) as e:
+        raise CommandError(str(e)) from None
+
+
+def _format_entry(entry: dict, matched: str) -> str:
+    tag = _tag_text(entry["group"], entry["element"], entry["block_offset"])
+    rows = [
+        ("tag", tag),
+        ("keyword", entry["keyword"]),
+        ("name", entry["name"]),
+        ("vr", entry["vr"]),
+        ("creator", entry["creator"]),
+        ("description", entry["description"]),
+        ("retired", "yes" if entry["retired"] else "no"),
+        ("block offset", "yes" if entry["block_offset"] else "no"),
+        ("sources", ", ".join(entry["sources"])),
+        ("matched", matched),
+    ]
+    return "\n".join(f"{label + ':':<14}{value}".rstrip() for label, value in rows)
+
+
+def cmd_lookup(args: argparse.Namespace) -> int:
+    group, element = args.tag
+    d = _open(args.dict)
+    if args.creator is not None:
+        try:
+            args.creator.encode("utf-8")
+        except UnicodeEncodeError:
+            raise CommandError(f"--creator {args.creator!r} is not valid UTF-8") from None
+    full = _tag_text(group, element)
+    entry = d.lookup(group, element, args.creator)
+    matched = f"full element {full}"
+    tried = [full]
+    # Private data elements live at (gggg,xxEE); dictionaries key most of them by EE alone.
+    if entry is None and group % 2 == 1 and element > 0xFF:
+        low = element & 0xFF
+        entry = d.lookup(group, low, args.creator)
+        matched = f"block offset {_tag_text(group, low, True)} of {full}"
+        tried.append(_tag_text(group, low, True))
+    if entry is None:
+        creator = f" with creator {args.creator!r}" if args.creator is not None else ""
+        message = f"no entry for {' or '.join(tried)}{creator}"
+        if args.json:
+            print("null")
+            print(message, file=sys.stderr)
+        else:
+            print(message)
+        return EXIT_NOT_FOUND
+    if args.json:
+        form = "full_element" if len(tried) == 1 else "block_offset"
+        print(json.dumps({**entry, "matched": form}, ensure_ascii=False))
+    else:
+        print(_format_entry(entry, matched))
+    return EXIT_OK
+
+
+def cmd_build(args: argparse.Namespace) -> int:
+    from .build import build
+    from .importers.result import SourceError
+    from .writer import write
+
+    if not args.dcmtk and not args.pydicom:
+        raise CommandError("build needs at least one source: --dcmtk FILE or --pydicom")
+    if args.name is not None:
+        if not args.dcmtk:
+            raise CommandError("--name names the --dcmtk source; give --dcmtk FILE too")
+        if not args.name or "|" in args.name:
+            raise CommandError(f"--name {args.name!r}: must be non-empty and free of '|'")
+        if args.pydicom and args.name == "pydicom":
+            raise CommandError("--name 'pydicom' is taken by --pydicom")
+    try:
+        result = build(
+            dcmtk_files=args.dcmtk or (),
+            dcmtk_name=args.name or "dcmtk",
+            pydicom=args.pydicom,
+        )
+    except ImportError:
+        raise CommandError("--pydicom needs pydicom installed (pip install pydicom)") from None
+    except SourceError as e:
+        raise CommandError(str(e)) from None
+    except OSError as e:
+        raise CommandError(f"cannot read {e.filename}: {e.strerror}") from None
+    try:
+        write(args.output, result.entries)
+    except OSError as e:
+        raise CommandError(f"cannot write {args.output}: {e.strerror}") from None
+    except ValueError as e:
+        raise CommandError(f"cannot write {args.output}: {e}") from None
+
+    public = sum(1 for e in result.entries if e.creator is None)
+    per_source = ", ".join(
+        f"{r.source} {len(r.entries)} ({len(r.skipped)} skipped)" for r in result.imports
+    )
+    print(
+        f"wrote {args.output}: {len(result.entries)} entries "
+        f"({public} public, {len(result.entries) - public} private) from {per_source}"
+    )
+    if args.verbose:
+        for r in result.imports:
+            for skip in r.skipped:
+                print(f"skipped {skip.origin}: {skip.reason}")
+    return EXIT_OK
+
+
+_ROOT = struct.Struct("<iIiIiI")
+
+
+def cmd_info(args: argparse.Namespace) -> int:
+    from ._tagatlas import open as open_dict
+
+    try:
+        with open(args.file, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        raise CommandError(f"cannot read {args.file}: {e.strerror}") from None
+
+    print(f"{'file:':<10}{args.file}")
+    print(f"{'size:':<10}{len(data)} bytes")
+    if len(data) >= 6:
+        magic = data[:4]
+        version = struct.unpack_from("<H", data, 4)[0]
+        print(f"{'magic:':<10}{magic.decode('latin-1')!r}")
+        print(f"{'version:':<10}{version}")
+    if len(data) >= 56:
+        # The counts sit in the root, the file's last 24 bytes, whether or not the rest is sound.
+        _, n_index, _, n_records, _, pool = _ROOT.unpack_from(data, len(data) - _ROOT.size)
+        print(f"{'entries:':<10}{n_index}")
+        print(f"{'records:':<10}{n_records}")
+        print(f"{'pool:':<10}{pool} bytes")
+    else:
+        print(f"{'entries:':<10}unknown (no root in a file under 56 bytes)")
+    try:
+        open_dict(args.file)
+    except (OSError, ValueError) as e:
+        print(f"{'opens:':<10}no: {e}")
+        return EXIT_NOT_FOUND
+    print(f"{'opens:':<10}yes")
+    return EXIT_OK
+
+
+def make_parser() -> argparse.ArgumentParser:
+    parser = _Parser(prog=PROG, description="DICOM data-element dictionary lookups.")
+    sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    p = sub.add_parser("lookup", help="look up a tag")
+    p.add_argument("tag", type=parse_tag, metavar="GGGG,EEEE")
+    p.add_argument("--creator", metavar="TEXT", help="private creator of the tag")
+    p.add_argument("--dict", metavar="FILE", help="dictionary file (default: the bundled one)")
+    p.add_argument("--json", action="store_true", help="print the entry as JSON")
+    p.set_defaults(run=cmd_lookup)
+
+    p = sub.add_parser("build", help="build a dictionary from DCMTK files and/or pydicom")
+    p.add_argument("-o", "--output", required=True, metavar="OUT.tatl")
+    p.add_argument("--dcmtk", action="append", metavar="FILE", help="DCMTK .dic file, repeatable")
+    p.add_argument("--pydicom", action="store_true", help="add pydicom's dictionary tables")
+    p.add_argument("--name", metavar="NAME", help="source name for the --dcmtk files")
+    p.add_argument("-v", "--verbose", action="store_true", help="list skipped source lines")
+    p.set_defaults(run=cmd_build)
+
+    p = sub.add_parser("info", help="show a dictionary file's counts and whether it opens")
+    p.add_argument("file", metavar="FILE")
+    p.set_defaults(run=cmd_info)
+    return parser
+
+
+def main(argv: list[str] | None = None) -> int:
+    args = make_parser().parse_args(argv)
+    try:
+        return args.run(args)
+    except CommandError as e:
+        print(f"{PROG}: error: {e}", file=sys.stderr)
+        return EXIT_ERROR
+    except BrokenPipeError:
+        # The reader of our output went away (`| head`); say nothing more, as other tools do.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return EXIT_ERROR

@@ -1,0 +1,338 @@
+"""Writes `.tatl` dictionary files.
+
+The extension module only reads dictionaries; this module produces them. `encode` turns a sequence
+of `Entry` values into the bytes of a file, `write` puts those bytes on disk atomically.
+
+Layout written (every reader rule holds by construction):
+
+- 32-byte header: "TATL", version 2 as u16, 26 zero bytes;
+- the index at offset 32, sorted by (group, element, creator hash);
+- the records right after the index, in index order, so index entry i points at record i;
+- the string pool right after the records, then zero bytes up to a multiple of 4;
+- the 24-byte root.
+
+The pool stores each distinct text once: the first occurrence, in record order and within a record
+in the order keyword, name, creator, description, sources, decides its place. Empty texts take no
+pool bytes and point at offset 0. So the same entries always give the same bytes.
+
+Duplicate keys. Two entries with the same (group, element, creator hash) cannot both be reached by a
+lookup, so `encode` refuses them unless asked for a policy: `duplicates="first"` keeps the entry
+that comes first in the input and drops the later ones, `duplicates="last"` keeps the one that comes
+last. Creators that differ only in case or spacing have the same hash and therefore collide too.
+"""
+
+from __future__ import annotations
+
+import os
+import struct
+import tempfile
+from collections.abc import Iterable
+from dataclasses import dataclass
+
+from .vr import VR_CODES
+
+__all__ = ["Entry", "canonicalize_creator", "hash_creator", "encode", "write"]
+
+MAGIC = b"TATL"
+VERSION = 2
+HEADER_SIZE = 32
+INDEX_ENTRY = struct.Struct("<IIHH")
+RECORD = struct.Struct("<7I5H2x3Bx")
+ROOT = struct.Struct("<iIiIiI")
+
+_U16_MAX = 0xFFFF
+_U32_MAX = 0xFFFF_FFFF
+_I32_MIN = -(2**31)
+
+# Exactly the Unicode White_Space property. str.split() would also split at U+001C..U+001F, which
+# the reader keeps inside a creator, so the set is spelled out.
+_WHITE_SPACE = frozenset(
+    [chr(c) for c in range(0x09, 0x0E)]
+    + ["\u0020", "\u0085", "\u00a0", "\u1680"]
+    + [chr(c) for c in range(0x2000, 0x200B)]
+    + ["\u2028", "\u2029", "\u202f", "\u205f", "\u3000"]
+)
+
+_FNV_OFFSET = 0x811C9DC5
+_FNV_PRIME = 0x01000193
+
+_DUPLICATE_POLICIES = ("error", "first", "last")
+
+
+@dataclass(frozen=True)
+class Entry:
+    """One dictionary entry as the writer takes it.
+
+    `vr` is the two-letter text of the VR ("??" when the VR is not one DICOM VR). `creator` is None
+    for a public tag. With `block_offset`, `element` is the low byte of a private element (the "xx"
+    form) and must not exceed 0xFF. `sources` names the data sources that hold the entry; each name
+    must be non-empty and free of "|", the separator of the stored list.
+    """
+
+    group: int
+    element: int
+    keyword: str = ""
+    name: str = ""
+    vr: str = "??"
+    creator: str | None = None
+    description: str = ""
+    retired: bool = False
+    block_offset: bool = False
+    sources: tuple[str, ...] = ()
+
+
+def canonicalize_creator(text: str) -> str:
+    """Returns the canonical form of a creator: whitespace runs collapsed, then upper-cased.
+
+    The form must match the reader's bit for bit, or private entries written here are never found.
+    """
+    pieces = []
+    piece_start = None
+    for i, ch in enumerate(text):
+        if ch in _WHITE_SPACE:
+            if piece_start is not None:
+                pieces.append(text[piece_start:i])
+                piece_start = None
+        elif piece_start is None:
+            piece_start = i
+    if piece_start is not None:
+        pieces.append(text[piece_start:])
+    # str.upper() applies the full, unconditional mapping ("ß" -> "SS") and no locale rules.
+    return " ".join(pieces).upper()
+
+
+def hash_creator(creator: str | None) -> int:
+    """Returns the index hash of a creator: 0 for None, else FNV-1a 32 of its canonical UTF-8."""
+    if creator is None:
+        return 0
+    h = _FNV_OFFSET
+    for b in canonicalize_creator(creator).encode("utf-8"):
+        h = ((h ^ b) * _FNV_PRIME) & _U32_MAX
+    return h
+
+
+def _tag_label(index: int, entry: object) -> str:
+    group = getattr(entry, "group", None)
+    element = getattr(entry, "element", None)
+    creator = getattr(entry, "creator", None)
+
+    def num(value: object) -> str:
+        if isinstance(value, int) and 0 <= value <= _U16_MAX:
+            return f"{value:04X}"
+        return repr(value)
+
+    tag = f"{num(group)},{num(element)}"
+    if creator is not None:
+        tag += f" {creator!r}"
+    return f"entry {index} ({tag})"
+
+
+class _Prepared:
+    """An entry checked and encoded, waiting for its place in the index."""
+
+    __slots__ = ("position", "label", "group", "element", "creator_hash", "texts", "vr", "flags")
+
+    def __init__(self, position, label, group, element, creator_hash, texts, vr, flags):
+        self.position = position
+        self.label = label
+        self.group = group
+        self.element = element
+        self.creator_hash = creator_hash
+        self.texts = texts  # keyword, name, creator, description, sources as UTF-8
+        self.vr = vr
+        self.flags = flags  # block_offset, retired
+
+    @property
+    def key(self) -> tuple[int, int, int]:
+        return (self.group, self.element, self.creator_hash)
+
+
+def _utf8(label: str, field: str, value: object, limit: int) -> bytes:
+    if not isinstance(value, str):
+        raise ValueError(f"{label}: {field} must be a str, not {type(value).__name__}")
+    try:
+        data = value.encode("utf-8")
+    except UnicodeEncodeError as e:
+        raise ValueError(f"{label}: {field} is not encodable as UTF-8 ({e.reason})") from None
+    if len(data) > limit:
+        raise ValueError(f"{label}: {field} is {len(data)} bytes, at most {limit}")
+    return data
+
+
+def _prepare(position: int, entry: Entry) -> _Prepared:
+    label = _tag_label(position, entry)
+    if not isinstance(entry, Entry):
+        raise ValueError(f"entry {position}: expected an Entry, not {type(entry).__name__}")
+    for field in ("group", "element"):
+        value = getattr(entry, field)
+        if not isinstance(value, int) or isinstance(value, bool):
+            raise ValueError(f"{label}: {field} must be an int, not {type(value).__name__}")
+        if not 0 <= value <= _U16_MAX:
+            raise ValueError(f"{label}: {field} is {value}, must be in 0..65535")
+    for field in ("retired", "block_offset"):
+        if not isinstance(getattr(entry, field), bool):
+            raise ValueError(f"{label}: {field} must be a bool")
+    if entry.block_offset and entry.element > 0xFF:
+        raise ValueError(
+            f"{label}: element is 0x{entry.element:04X}, a block offset must be at most 0xFF"
+        )
+    vr = VR_CODES.get(entry.vr) if isinstance(entry.vr, str) else None
+    if vr is None:
+        raise ValueError(f"{label}: vr {entry.vr!r} is not a known VR")
+
+    keyword = _utf8(label, "keyword", entry.keyword, _U16_MAX)
+    name = _utf8(label, "name", entry.name, _U16_MAX)
+    if entry.creator is None:
+        creator = b""
+        creator_hash = 0
+    else:
+        creator = _utf8(label, "creator", entry.creator, _U16_MAX)
+        # A stored length of 0 means "no creator", so an empty creator could not be read back.
+        if not creator:
+            raise ValueError(f"{label}: creator is empty, use None for a public tag")
+        creator_hash = hash_creator(entry.creator)
+    description = _utf8(label, "description", entry.description, _U32_MAX)
+
+    if isinstance(entry.sources, str) or not isinstance(entry.sources, Iterable):
+        raise ValueError(f"{label}: sources must be a sequence of str")
+    pieces = []
+    for piece in entry.sources:
+        if not isinstance(piece, str):
+            raise ValueError(f"{label}: sources item {piece!r} is not a str")
+        if not piece:
+            raise ValueError(f"{label}: sources item is empty")
+        if "|" in piece:
+            raise ValueError(f"{label}: sources item {piece!r} contains the separator '|'")
+        pieces.append(piece)
+    sources = _utf8(label, "sources", "|".join(pieces), _U32_MAX)
+
+    return _Prepared(
+        position,
+        label,
+        entry.group,
+        entry.element,
+        creator_hash,
+        (keyword, name, creator, description, sources),
+        vr,
+        (int(entry.block_offset), int(entry.retired)),
+    )
+
+
+def _resolve_duplicates(prepared: list[_Prepared], duplicates: str) -> list[_Prepared]:
+    """Sorts by key and applies the duplicate policy; ties keep input order."""
+    prepared.sort(key=lambda p: (p.key, p.position))
+    kept: list[_Prepared] = []
+    for p in prepared:
+        if kept and kept[-1].key == p.key:
+            if duplicates == "error":
+                raise ValueError(
+                    f"{p.label}: duplicate of {kept[-1].label} "
+                    "(same group, element and creator hash)"
+                )
+            if duplicates == "last":
+                kept[-1] = p
+            continue
+        kept.append(p)
+    return kept
+
+
+def check_layout_size(n_entries: int, pool_size: int) -> None:
+    """Raises ValueError when counts or the pool do not fit the format's 32-bit fields."""
+    if pool_size > _U32_MAX:
+        raise ValueError(f"string pool is {pool_size} bytes, at most {_U32_MAX}")
+    pool_start = HEADER_SIZE + (INDEX_ENTRY.size + RECORD.size) * n_entries
+    root = pool_start + pool_size + (-pool_size % 4)
+    # The root reaches back to the index with a signed 32-bit offset.
+    if HEADER_SIZE - root < _I32_MIN:
+        raise ValueError(
+            f"dictionary of {n_entries} entries needs {root + ROOT.size} bytes, "
+            "too large for 32-bit offsets"
+        )
+
+
+def encode(entries: Iterable[Entry], *, duplicates: str = "error") -> bytes:
+    """Returns the bytes of a dictionary file holding `entries`.
+
+    `duplicates` is "error" (default), "first" or "last"; see the module docstring. Raises
+    ValueError naming the entry and field for any value the format cannot hold.
+    """
+    if duplicates not in _DUPLICATE_POLICIES:
+        raise ValueError(
+            f"duplicates must be one of {', '.join(map(repr, _DUPLICATE_POLICIES))}, "
+            f"not {duplicates!r}"
+        )
+    prepared = [_prepare(i, e) for i, e in enumerate(entries)]
+    kept = _resolve_duplicates(prepared, duplicates)
+
+    pool = bytearray()
+    pool_offsets: dict[bytes, int] = {}
+
+    def place(text: bytes) -> int:
+        if not text:
+            return 0
+        offset = pool_offsets.get(text)
+        if offset is None:
+            offset = len(pool)
+            pool_offsets[text] = offset
+            pool.extend(text)
+        return offset
+
+    index = bytearray()
+    records = bytearray()
+    for i, p in enumerate(kept):
+        keyword, name, creator, description, sources = p.texts
+        offsets = [place(t) for t in p.texts]
+        index += INDEX_ENTRY.pack(p.creator_hash, i, p.group, p.element)
+        records += RECORD.pack(
+            offsets[0], offsets[1], offsets[2], offsets[3], len(description),
+            offsets[4], len(sources),
+            p.group, p.element, len(keyword), len(name), len(creator),
+            p.vr, *p.flags,
+        )  # fmt: skip
+
+    n = len(kept)
+    check_layout_size(n, len(pool))
+    records_start = HEADER_SIZE + len(index)
+    pool_start = records_start + len(records)
+    padding = -len(pool) % 4
+    root = pool_start + len(pool) + padding
+    header = MAGIC + struct.pack("<H", VERSION) + bytes(HEADER_SIZE - 6)
+    # Each offset is relative to its own field in the root at `root`.
+    root_fields = (
+        HEADER_SIZE - root, n,
+        records_start - (root + 8), n,
+        pool_start - (root + 16), len(pool),
+    )  # fmt: skip
+    return b"".join((header, index, records, pool, bytes(padding), ROOT.pack(*root_fields)))
+
+
+def write(
+    path: str | os.PathLike[str], entries: Iterable[Entry], *, duplicates: str = "error"
+) -> None:
+    """Writes a dictionary file atomically.
+
+    The bytes are encoded first, so invalid entries never touch the disk; they are then written to a
+    temporary file in the target's folder and renamed over `path`. A failure leaves no partial file.
+    A new file gets mode 0644; an existing one keeps its mode.
+    """
+    data = encode(entries, duplicates=duplicates)
+    path = os.fspath(path)
+    folder = os.path.dirname(os.path.abspath(path))
+    try:
+        mode = os.stat(path).st_mode & 0o7777
+    except FileNotFoundError:
+        mode = 0o644
+    fd, tmp = tempfile.mkstemp(prefix=".tatl-", suffix=".tmp", dir=folder)
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+            f.flush()
+            os.fsync(f.fileno())
+            os.fchmod(f.fileno(), mode)
+        os.replace(tmp, path)
+    except BaseException:
+        try:
+            os.unlink(tmp)
+        except FileNotFoundError:
+            pass
+        raise

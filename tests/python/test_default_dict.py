@@ -1,0 +1,211 @@
+"""The bundled dictionary: it opens, rebuilds to the same bytes, and holds all of its sources.
+
+The cross-checks read the sources on this machine (Debian's DCMTK files, the installed pydicom) and
+skip, saying why, where those are missing or are not the inputs the bundled file was built from.
+"""
+
+import functools
+import hashlib
+import json
+import pathlib
+import re
+import struct
+
+import pytest
+
+import tagatlas
+from tagatlas.build import DEBIAN_DCMTK_FILES, build
+from tagatlas.default import open_default
+from tagatlas.importers.dcmtk import import_dcmtk
+from tagatlas.writer import encode
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+MANIFEST = REPO / "tools" / "default_dict_inputs.json"
+BUNDLED = pathlib.Path(tagatlas.__file__).parent / "data" / "default.tatl"
+
+
+def single_vr(text):
+    return text if re.fullmatch(r"[A-Z]{2}", text) and text != "??" else "??"
+
+
+@pytest.fixture(scope="module")
+def manifest():
+    return json.loads(MANIFEST.read_text())
+
+
+@pytest.fixture(scope="module")
+def bundled():
+    return open_default()
+
+
+@pytest.fixture(scope="module")
+def tables(manifest):
+    from tagatlas.importers.pydicom_tables import load_tables
+
+    try:
+        t = load_tables()
+    except ImportError:
+        pytest.skip("pydicom is not installed (pip install -r tools/requirements-data.txt)")
+    if t.version != manifest["pydicom"]:
+        pytest.skip(f"pydicom {t.version} installed, the bundled file used {manifest['pydicom']}")
+    return t
+
+
+@pytest.fixture(scope="module")
+def dcmtk_files(manifest):
+    files = [pathlib.Path(p) for p in DEBIAN_DCMTK_FILES]
+    missing = [str(p) for p in files if not p.is_file()]
+    if missing:
+        pytest.skip(f"{', '.join(missing)} missing (apt-get install dcmtk)")
+    for path, recorded in zip(files, manifest["dcmtk_files"], strict=True):
+        if hashlib.sha256(path.read_bytes()).hexdigest() != recorded["sha256"]:
+            pytest.skip(f"{path} differs from the file the bundled dictionary was built from")
+    return files
+
+
+def test_bundled_file_opens_with_its_counts(bundled, manifest):
+    data = BUNDLED.read_bytes()
+    n_index = struct.unpack_from("<I", data, len(data) - 20)[0]
+    assert len(bundled) == n_index == sum(manifest["entries"].values())
+    assert hashlib.sha256(data).hexdigest() == manifest["output_sha256"]
+    assert len(data) == manifest["bytes"]
+
+
+def test_bundled_file_answers_well_known_tags(bundled):
+    assert bundled.lookup(0x0010, 0x0010)["keyword"] == "PatientName"
+    assert bundled.lookup(0x7FE0, 0x0010)["keyword"] == "PixelData"
+    assert bundled.lookup(0x6002, 0x3000)["keyword"] == "OverlayData"
+    assert bundled.lookup(0x0019, 0x02, "gems_acqu_01")["block_offset"] is True
+
+
+def test_open_default_gives_independent_handles():
+    a, b = open_default(), open_default()
+    assert a is not b and len(a) == len(b)
+
+
+def test_rebuild_gives_identical_bytes(tables, dcmtk_files):
+    result = build(dcmtk_files=dcmtk_files, pydicom_tables=tables)
+    assert encode(result.entries) == BUNDLED.read_bytes()
+
+
+def test_every_pydicom_public_tag(bundled, tables):
+    wrong = []
+    for tag, (vr, _vm, name, retired, keyword) in tables.public.items():
+        found = bundled.lookup(tag >> 16, tag & 0xFFFF)
+        if found is None:
+            wrong.append((hex(tag), "missing"))
+            continue
+        # pydicom ranks first: its non-empty values stand; empty ones may be filled by DCMTK.
+        if keyword and found["keyword"] != keyword or name and found["name"] != name:
+            wrong.append((hex(tag), found["keyword"], found["name"]))
+        expected_vr = single_vr(vr)
+        if expected_vr != "??" and found["vr"] != expected_vr:
+            wrong.append((hex(tag), "vr", found["vr"], vr))
+        if found["retired"] != (retired == "Retired") or "pydicom" not in found["sources"]:
+            wrong.append((hex(tag), "retired/sources", found))
+    assert wrong == []
+
+
+@functools.cache
+def expand(mask, parity):
+    """Independent of the importer: every value matching a mask, with the parity of its group."""
+    if "x" not in mask:
+        return [int(mask, 16)]
+    pattern = re.compile(mask.replace("x", "[0-9A-F]"))
+    values = [v for v in range(0x10000) if pattern.fullmatch(f"{v:04X}")]
+    return [v for v in values if parity is None or v % 2 == parity]
+
+
+def test_every_pydicom_repeater(bundled, tables):
+    checked = 0
+    wrong = []
+    for mask, (vr, _vm, name, retired, keyword) in tables.repeaters.items():
+        groups = expand(mask[:4], 0 if "x" in mask[:4] else None)
+        elements = expand(mask[4:], None)
+        if len(groups) * len(elements) > 256:
+            continue  # a rule for a whole group, left out by design
+        for g in groups:
+            for e in elements:
+                if (g << 16 | e) in tables.public:
+                    continue  # the exact tag wins
+                found = bundled.lookup(g, e)
+                checked += 1
+                if found is None or (found["keyword"], found["name"], found["retired"]) != (
+                    keyword, name, retired == "Retired"
+                ) or single_vr(vr) != "??" and found["vr"] != single_vr(vr):  # fmt: skip
+                    wrong.append((f"{g:04X},{e:04X}", mask, found))
+    assert wrong == [] and checked > 9000
+
+
+def test_every_pydicom_private_tag(bundled, tables):
+    from tagatlas.importers.pydicom_tables import import_pydicom
+
+    # Rows that lose to another row of pydicom's own tables (a creator spelled twice, an exact
+    # element beside its block form) are reported by the importer; a lookup finds the winner.
+    shadowed = {s.origin for s in import_pydicom(tables).skipped}
+    wrong = []
+    checked = 0
+    for creator, rows in tables.private.items():
+        for key, (vr, _vm, name, retired) in rows.items():
+            origin = f"private_dictionaries[{creator!r}][{key!r}]"
+            if origin in shadowed:
+                continue
+            groups = expand(key[:4], 1 if "x" in key[:4] else None)
+            element = int(key[6:], 16) if key[4:6] == "xx" else int(key[4:], 16)
+            for g in groups:
+                found = bundled.lookup(g, element, creator)
+                checked += 1
+                if found is None or found["name"] != name or found["retired"] != (
+                    retired == "Retired"
+                ) or found["block_offset"] != (key[4:6] == "xx") or (
+                    single_vr(vr) != "??" and found["vr"] != single_vr(vr)
+                ):  # fmt: skip
+                    wrong.append((creator, key, found))
+    assert wrong == []
+    assert len(shadowed) < checked / 100
+
+
+def test_every_dcmtk_exact_public_line(bundled, dcmtk_files):
+    """Read with a plain split, apart from the importer: exact public tags only."""
+    wrong = []
+    checked = 0
+    for line in dcmtk_files[0].read_text().split("\n"):
+        m = re.fullmatch(r"\(([0-9A-F]{4}),([0-9A-F]{4})\)\t(\w+)\t(\w+)\t[^\t]+\t(\S+)", line)
+        if m is None:
+            continue
+        group, element, vr, keyword, version = m.groups()
+        found = bundled.lookup(int(group, 16), int(element, 16))
+        checked += 1
+        keyword = keyword.removeprefix("RETIRED_")
+        if found is None or "dcmtk" not in found["sources"]:
+            wrong.append((group, element, "missing"))
+            continue
+        overruled = "pydicom" in found["sources"]  # pydicom ranks first
+        if found["keyword"] != keyword and not overruled:
+            wrong.append((group, element, found["keyword"], keyword))
+        if found["vr"] != single_vr(vr) and not (overruled or single_vr(vr) == "??"):
+            wrong.append((group, element, found["vr"], vr))
+        if found["retired"] != version.endswith("/retired") and not overruled:
+            wrong.append((group, element, "retired"))
+    assert wrong == [] and checked > 4000
+
+
+def test_every_dcmtk_entry(bundled, dcmtk_files):
+    """Every entry the importer makes of the DCMTK files, ranges and private tags included."""
+    result = import_dcmtk(dcmtk_files)
+    wrong = []
+    for e in result.entries:
+        found = bundled.lookup(e.group, e.element, e.creator)
+        if found is None or "dcmtk" not in found["sources"]:
+            wrong.append((e, "missing"))
+            continue
+        overruled = found["sources"][0] == "pydicom"
+        for field in ("keyword", "vr", "retired", "block_offset"):
+            mine = getattr(e, field)
+            if found[field] != mine and not overruled and not (field == "keyword" and not mine):
+                wrong.append((e, field, found[field]))
+        if overruled and e.keyword and found["keyword"] == "":
+            wrong.append((e, "keyword lost", found))
+        if overruled and e.vr != "??" and found["vr"] == "??":
+            wrong.append((e, "vr lost", found))
+    assert wrong == [] and len(result.entries) > 20_000

@@ -1,0 +1,201 @@
+"""open(path): path conversion, the exception for each way a file cannot be used, and resources."""
+
+import os
+import pathlib
+import struct
+
+import pytest
+
+import tagatlas
+import tatl_layout as layout
+from tagatlas.writer import Entry, encode
+
+VALID = encode([Entry(0x0010, 0x0010, "PatientName", "Patient's Name", "PN")])
+
+
+def with_header(magic=b"TATL", version=2, body=VALID[32:]):
+    return magic + struct.pack("<H", version) + bytes(26) + body
+
+
+def vr_35(data):
+    data = bytearray(data)
+    layout.patch_record(data, 0, vr=35)
+    return bytes(data)
+
+
+# (file content, exception class, message after "cannot open {path}: " or the whole ValueError text)
+FAILURES = [
+    (b"", OSError, "file too small (0 bytes) to contain a header"),
+    (b"TATL" + bytes(27), OSError, "file too small (31 bytes) to contain a header"),
+    (bytes(64), OSError, "bad magic bytes [0, 0, 0, 0]"),
+    (with_header(magic=b"tatl", version=3), OSError, "bad magic bytes [116, 97, 116, 108]"),
+    (with_header(version=1), ValueError, "unsupported .tatl version 1"),
+    (with_header(version=3), ValueError, "unsupported .tatl version 3"),
+    (with_header(version=0xFFFF), ValueError, "unsupported .tatl version 65535"),
+    (with_header(body=b""), OSError, "archive integrity check failed: "),
+    (VALID + b"\0\0", OSError, "archive integrity check failed: "),
+    (vr_35(VALID), OSError, "archive integrity check failed: "),
+]  # fmt: skip
+
+
+def assert_plain_error(error, cls, message, prefix=False):
+    assert type(error) is cls
+    assert len(error.args) == 1
+    if prefix:
+        assert error.args[0].startswith(message)
+    else:
+        assert error.args[0] == message
+    if cls is OSError:
+        assert (error.errno, error.strerror, error.filename) == (None, None, None)
+
+
+@pytest.mark.parametrize("content, cls, detail", FAILURES)
+def test_unusable_file(tmp_path, held, content, cls, detail):
+    path = tmp_path / "bad.tatl"
+    path.write_bytes(content)
+    fds_before = len(os.listdir("/proc/self/fd"))
+    with pytest.raises(cls) as info:
+        tagatlas.open(path)
+    message = f"cannot open {path}: {detail}" if cls is OSError else detail
+    assert_plain_error(info.value, cls, message, prefix=detail.endswith(": "))
+    assert held(path) == (0, 0)
+    assert len(os.listdir("/proc/self/fd")) == fds_before
+
+
+def test_missing_file(tmp_path):
+    path = str(tmp_path / "missing.tatl")
+    with pytest.raises(OSError) as info:
+        tagatlas.open(path)
+    assert_plain_error(
+        info.value, OSError, f"cannot open {path}: io error: No such file or directory (os error 2)"
+    )
+    assert not isinstance(info.value, FileNotFoundError)
+
+
+def test_directory(tmp_path, held):
+    with pytest.raises(OSError) as info:
+        tagatlas.open(tmp_path)
+    assert_plain_error(info.value, OSError, f"cannot open {tmp_path}: io error: ", prefix=True)
+    assert info.value.args[0].endswith(")")
+    assert held(tmp_path) == (0, 0)
+
+
+def test_empty_path():
+    with pytest.raises(OSError) as info:
+        tagatlas.open("")
+    assert_plain_error(info.value, OSError, "cannot open : io error: ", prefix=True)
+
+
+def test_nul_byte_is_refused_by_the_library(tmp_path):
+    path = f"{tmp_path}/a\0b.tatl"
+    with pytest.raises(OSError) as info:
+        tagatlas.open(path)
+    assert_plain_error(
+        info.value, OSError,
+        f"cannot open {path}: io error: file name contained an unexpected NUL byte",
+    )  # fmt: skip
+
+
+class FsPath:
+    def __init__(self, value):
+        self.value = value
+
+    def __fspath__(self):
+        return self.value
+
+
+class FsPathError:
+    def __init__(self, error):
+        self.error = error
+
+    def __fspath__(self):
+        raise self.error
+
+
+def test_path_forms(sample_path):
+    for form in [str(sample_path), sample_path, pathlib.PurePosixPath(sample_path),
+                 FsPath(str(sample_path))]:  # fmt: skip
+        d = tagatlas.open(form)
+        assert d.lookup(0x0010, 0x0010)["keyword"] == "PatientName"
+
+
+def test_relative_path_and_tilde_are_taken_literally(tmp_path, monkeypatch, write_dict):
+    (tmp_path / "~").mkdir()
+    (tmp_path / "~" / "d.tatl").write_bytes(VALID)
+    monkeypatch.chdir(tmp_path)
+    assert len(tagatlas.open("~/d.tatl")) == 1
+    monkeypatch.chdir(tmp_path / "~")
+    assert len(tagatlas.open("d.tatl")) == 1
+
+
+# (argument, exception class, message); every one carries the note naming 'path'
+BAD_ARGUMENTS = [
+    (b"/tmp/x.tatl", TypeError, "'bytes' object is not an instance of 'str'"),
+    (FsPath(b"/tmp/x.tatl"), TypeError, "'bytes' object is not an instance of 'str'"),
+    (None, TypeError, "expected str, bytes or os.PathLike object, not NoneType"),
+    (3, TypeError, "expected str, bytes or os.PathLike object, not int"),
+    (FsPath(3), TypeError, "expected FsPath.__fspath__() to return str or bytes, not int"),
+    (FsPathError(KeyError("k")), KeyError, "'k'"),
+]  # fmt: skip
+
+
+@pytest.mark.parametrize("argument, cls, message", BAD_ARGUMENTS)
+def test_path_conversion_failure(argument, cls, message):
+    with pytest.raises(cls) as info:
+        tagatlas.open(argument)
+    assert type(info.value) is cls
+    assert str(info.value) == message
+    assert info.value.__notes__ == ["while processing 'path'"]
+
+
+def test_fspath_exception_is_kept(tmp_path):
+    error = LookupError("from __fspath__")
+    with pytest.raises(LookupError) as info:
+        tagatlas.open(FsPathError(error))
+    assert info.value is error
+
+
+def test_undecodable_file_name_is_opened_with_its_bytes(tmp_path):
+    raw = os.fsencode(tmp_path) + b"/dict-\xff\xfe.tatl"
+    with open(raw, "wb") as f:
+        f.write(VALID)
+    d = tagatlas.open(os.fsdecode(raw))
+    assert d.lookup(0x0010, 0x0010)["keyword"] == "PatientName"
+    assert tagatlas.open(pathlib.Path(os.fsdecode(raw))) is not None
+
+
+@pytest.mark.parametrize(
+    "name, shown",
+    [
+        (b"\xff", "\ufffd"),
+        (b"\xe2\x82", "\ufffd"),                      # truncated sequence: one maximal subpart
+        (b"\xe2\x82\xf0\x80\x80", "\ufffd" * 4),      # F0 80 is no prefix of any sequence
+        (b"\xed\xa0\x80", "\ufffd" * 3),              # surrogate code point
+        (b"\xc0\xaf", "\ufffd" * 2),                  # overlong
+        (b"ok-\xf4\x90\x80\x80-\xc3\xa9", "ok-" + "\ufffd" * 4 + "-\u00e9"),
+    ],
+)  # fmt: skip
+def test_undecodable_name_in_message(tmp_path, name, shown):
+    raw = os.fsencode(tmp_path) + b"/" + name
+    with pytest.raises(OSError) as info:
+        tagatlas.open(os.fsdecode(raw))
+    assert info.value.args == (
+        f"cannot open {tmp_path}/{shown}: io error: No such file or directory (os error 2)",
+    )
+    assert shown == name.decode("utf-8", "replace")
+
+
+def test_dict_holds_one_descriptor_and_mapping_until_deallocated(sample_path, held):
+    assert held(sample_path) == (0, 0)
+    d1 = tagatlas.open(sample_path)
+    assert held(sample_path) == (1, 1)
+    d2 = tagatlas.open(sample_path)
+    assert held(sample_path) == (2, 2)
+    del d1
+    assert held(sample_path) == (1, 1)
+    with d2:
+        pass
+    assert held(sample_path) == (1, 1)
+    del d2
+    assert held(sample_path) == (0, 0)
+
