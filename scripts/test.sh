@@ -20,3 +20,6 @@ cpp_suite build/cpp-asan -DCMAKE_BUILD_TYPE=Debug -DTAGATLAS_SANITIZE=ON
 install_package
 log "Python tests"
 "$PY" -m pytest -q "$@"
+
+# The same Python suite against the sanitized extension.
+bash "$ROOT/scripts/test-asan-python.sh"

@@ -6,8 +6,6 @@
 
 from __future__ import annotations
 
-from importlib import resources
-
 DEFAULT_RESOURCE = "data/default.tatl"
 
 
@@ -17,6 +15,9 @@ def open_default():
     When the package lives in an archive the file is extracted to a temporary copy; the mapping
     stays valid after the copy is removed, so the returned `Dict` does not depend on it.
     """
+    # Imported here: importlib.resources costs more to import than the rest of the package.
+    from importlib import resources
+
     from ._tagatlas import open as open_dict
 
     with resources.as_file(resources.files(__package__).joinpath(DEFAULT_RESOURCE)) as path:
