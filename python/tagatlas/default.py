@@ -6,6 +6,8 @@
 
 from __future__ import annotations
 
+import os
+
 DEFAULT_RESOURCE = "data/default.tatl"
 
 
@@ -15,10 +17,14 @@ def open_default():
     When the package lives in an archive the file is extracted to a temporary copy; the mapping
     stays valid after the copy is removed, so the returned `Dict` does not depend on it.
     """
-    # Imported here: importlib.resources costs more to import than the rest of the package.
-    from importlib import resources
-
     from ._tagatlas import open as open_dict
 
-    with resources.as_file(resources.files(__package__).joinpath(DEFAULT_RESOURCE)) as path:
+    # An installed package is a folder: open the file in place. importlib.resources, needed only
+    # for packages inside archives, costs more to import than opening the dictionary.
+    path = os.path.join(os.path.dirname(__file__), DEFAULT_RESOURCE)
+    if os.path.isfile(path):
         return open_dict(path)
+    from importlib import resources
+
+    with resources.as_file(resources.files(__package__).joinpath(DEFAULT_RESOURCE)) as extracted:
+        return open_dict(extracted)

@@ -55,3 +55,13 @@ def patch_pool(data, offset, payload):
     """Overwrites pool bytes from pool offset `offset`."""
     start = root(data)[5] + offset
     data[start : start + len(payload)] = payload
+
+
+def expected_result(entry):
+    """The lookup result that a writer `Entry` should come back as."""
+    return {
+        "group": entry.group, "element": entry.element, "creator": entry.creator or "",
+        "keyword": entry.keyword, "name": entry.name, "vr": entry.vr,
+        "description": entry.description, "retired": entry.retired,
+        "block_offset": entry.block_offset, "sources": list(entry.sources),
+    }  # fmt: skip

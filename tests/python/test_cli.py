@@ -10,6 +10,7 @@ import pytest
 import tagatlas
 from tagatlas.cli import main
 from tagatlas.writer import Entry, encode, write
+from tatl_layout import expected_result
 
 ENTRIES = [
     Entry(0x0010, 0x0010, "PatientName", "Patient's Name", "PN", description="VM 1",
@@ -50,15 +51,6 @@ def fields(out):
         label, _, value = line.partition(":")
         rows[label] = value.strip()
     return rows
-
-
-def as_result(entry):
-    return {
-        "group": entry.group, "element": entry.element, "creator": entry.creator or "",
-        "keyword": entry.keyword, "name": entry.name, "vr": entry.vr,
-        "description": entry.description, "retired": entry.retired,
-        "block_offset": entry.block_offset, "sources": list(entry.sources),
-    }  # fmt: skip
 
 
 # ---------------------------------------------------------------------------------------------
@@ -104,7 +96,7 @@ def test_lookup_json(capsys, dict_path, tag, creator, entry, form):
     argv = ["lookup", tag, "--dict", dict_path, "--json"]
     status, out, _ = run(capsys, *argv + (["--creator", creator] if creator else []))
     assert status == 0
-    assert json.loads(out) == {**as_result(entry), "matched": form}
+    assert json.loads(out) == {**expected_result(entry), "matched": form}
 
 
 @pytest.mark.parametrize(
