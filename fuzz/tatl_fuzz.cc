@@ -42,10 +42,15 @@ std::size_t read_all(const TagView& v) {
   text([&] { return v.creator(); });
   text([&] { return v.description(); });
   try {
-    for (std::string_view piece : v.sources()) {
+    const SourceList sources = v.sources();
+    std::size_t pieces = 0;
+    for (std::string_view piece : sources) {
       if (piece.empty() || piece.find('|') != std::string_view::npos) std::abort();
       digest += piece.size();
+      ++pieces;
     }
+    // The extension sizes its list by size() and then fills it by iterating: they must agree.
+    if (sources.size() != pieces) std::abort();
   } catch (const Fault&) {
     digest += 1;
   }
