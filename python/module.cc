@@ -48,8 +48,22 @@ Outcome<PyObject*> dict_class() {
   return PendingError::fetch();
 }
 
+// The Dict class, PanicException, the interned names and the result template are process-wide;
+// another interpreter using them corrupts its type cache (classes are told apart by per-interpreter
+// version tags) or frees memory of an allocator not its own. The slot refuses sub-interpreters that
+// check their extensions; legacy ones do not check, so exec refuses them here.
+Outcome<Done> refuse_subinterpreter(PyObject* module) {
+  if (PyInterpreterState_Get() == PyInterpreterState_Main()) return Done{};
+  Ref name(PyModule_GetNameObject(module));
+  if (!name) return PendingError::fetch();
+  return PendingError::format(PyExc_ImportError,
+                              "module %U does not support loading in subinterpreters", name.get());
+}
+
 Outcome<Done> exec_module(PyObject* module) {
   if (!PyModule_Check(module)) return type_check_error(module, &PyModule_Type);
+  // Before anything process-wide is made.
+  if (auto main_only = refuse_subinterpreter(module); !main_only) return main_only;
 
   Outcome<PyObject*> dict = dict_class();
   if (!dict) return std::move(dict).error();
@@ -81,6 +95,7 @@ Outcome<Done> exec_module(PyObject* module) {
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_slot<exec_module>)},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
     {0, nullptr},
 };
 
