@@ -8,15 +8,15 @@ namespace {
 
 using Inner = std::variant<ArchiveError, SliceCheckError>;
 
-struct VectorSpec {
+struct RootVector {
   std::string_view name;
-  std::size_t field;         // offset of the vector field in the root
+  std::size_t offset;        // of the vector field in the root
   std::uint64_t element_size;
   std::uint64_t align;
   bool records;              // whether each element is checked as a tag record
 };
 
-constexpr VectorSpec kVectors[] = {
+constexpr RootVector kVectors[] = {
     {"index", offsetof(layout::Dictionary, index), kIndexEntrySize, kArchiveAlign, false},
     {"records", offsetof(layout::Dictionary, records), kTagRecordSize, kArchiveAlign, true},
     {"strings", offsetof(layout::Dictionary, strings), 1, 1, false},
@@ -53,9 +53,9 @@ class Validator {
     }
     // The root owns its own bytes: every array must end before it.
     hi_ = root;
-    for (const VectorSpec& spec : kVectors) {
-      if (auto inner = check_vector(root + spec.field, spec)) {
-        return CheckBytesError{{spec.name, std::move(*inner)}};
+    for (const RootVector& vector : kVectors) {
+      if (auto inner = check_vector(root + vector.offset, vector)) {
+        return CheckBytesError{{vector.name, std::move(*inner)}};
       }
     }
     return std::nullopt;
@@ -67,7 +67,7 @@ class Validator {
   std::uintptr_t end() const { return start_ + len_; }
   const unsigned char* at(std::uintptr_t address) const { return data_ + (address - start_); }
 
-  std::optional<Inner> check_vector(std::uintptr_t field, const VectorSpec& spec) {
+  std::optional<Inner> check_vector(std::uintptr_t field, const RootVector& vector) {
     // The field lies inside the root, which is inside the archive.
     const std::int32_t offset = load_i32(at(field));
     const std::uint32_t count = load_u32(at(field) + offsetof(layout::Vector, count));
@@ -79,11 +79,11 @@ class Validator {
     }
     const std::uintptr_t target = start_ + static_cast<std::uint64_t>(t);
     // Alignment holds for empty arrays too.
-    if (target % spec.align != 0) {
-      return ArchiveError{ArchiveError::Kind::Unaligned, target, 0, spec.align};
+    if (target % vector.align != 0) {
+      return ArchiveError{ArchiveError::Kind::Unaligned, target, 0, vector.align};
     }
     // count < 2^32 and element sizes are small, so this cannot overflow 64 bits.
-    const std::uint64_t size = std::uint64_t{count} * spec.element_size;
+    const std::uint64_t size = std::uint64_t{count} * vector.element_size;
     if (end() - target < size) {
       return ArchiveError{ArchiveError::Kind::Overrun, target, 0, size, start_, end()};
     }
@@ -95,7 +95,7 @@ class Validator {
     if (hi_ - target < size) {
       return ArchiveError{ArchiveError::Kind::SubtreePointerOverrun, target, 0, size, lo_, hi_};
     }
-    if (spec.records) {
+    if (vector.records) {
       for (std::uint32_t i = 0; i < count; ++i) {
         if (auto bad = check_record(at(target) + std::uint64_t{i} * kTagRecordSize)) {
           return SliceCheckError{i, *bad};

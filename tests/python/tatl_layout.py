@@ -65,3 +65,11 @@ def expected_result(entry):
         "description": entry.description, "retired": entry.retired,
         "block_offset": entry.block_offset, "sources": list(entry.sources),
     }  # fmt: skip
+
+
+def record_position(data, group, element):
+    """The index position of the entry for (group, element); records are stored in index order."""
+    for i in range(root(data)[4]):
+        if (read_record(data, i, "group"), read_record(data, i, "element")) == (group, element):
+            return i
+    raise LookupError((group, element))

@@ -187,19 +187,10 @@ def test_failed_open_leaves_nothing_behind(tmp_path, held, make):
     assert blocks <= 100
 
 
-def index_position(data, group, element):
-    """The position of the entry for (group, element); records are stored in index order."""
-    for i in range(layout.root(data)[4]):
-        tag = layout.read_record(data, i, "group"), layout.read_record(data, i, "element")
-        if tag == (group, element):
-            return i
-    raise LookupError((group, element))
-
-
 def damage_two_entries(data):
     """PatientName's index entry names no record; PatientID's description runs past the pool."""
-    layout.patch_index(data, index_position(data, 0x0010, 0x0010), record_index=len(ENTRIES))
-    patient_id = index_position(data, 0x0010, 0x0020)
+    layout.patch_index(data, layout.record_position(data, 0x0010, 0x0010), record_index=len(ENTRIES))
+    patient_id = layout.record_position(data, 0x0010, 0x0020)
     layout.patch_record(data, patient_id, description_offset=0,
                         description_len=layout.pool_len(data) + 1)  # fmt: skip
 

@@ -148,8 +148,8 @@ def test_refusal_names_the_module_as_imported(config):
     # The extension loaded from its file under another name is refused under that name.
     load_renamed = (
         "import importlib.util\n"
-        "spec = importlib.util.spec_from_file_location('elsewhere._tagatlas', FILE)\n"
-        "spec.loader.exec_module(importlib.util.module_from_spec(spec))\n"
+        "found = importlib.util.spec_from_file_location('elsewhere._tagatlas', FILE)\n"
+        "found.loader.exec_module(importlib.util.module_from_spec(found))\n"
     )
     result = run_python(
         """

@@ -82,22 +82,13 @@ def fast_switching():
     sys.setswitchinterval(previous)
 
 
-def position(data, group, element):
-    """The index position of (group, element); records are stored in index order."""
-    for i in range(layout.root(data)[4]):
-        tag = layout.read_record(data, i, "group"), layout.read_record(data, i, "element")
-        if tag == (group, element):
-            return i
-    raise LookupError((group, element))
-
-
 INDEX_FAULT = (0x0010, 0x0001)  # its index entry names no record
 RANGE_FAULT = (0x0012, 0x0005)  # its description runs past the string pool
 
 
 def damage(data):
-    layout.patch_index(data, position(data, *INDEX_FAULT), record_index=len(ENTRIES + PRIVATE))
-    layout.patch_record(data, position(data, *RANGE_FAULT), description_offset=0,
+    layout.patch_index(data, layout.record_position(data, *INDEX_FAULT), record_index=len(ENTRIES + PRIVATE))
+    layout.patch_record(data, layout.record_position(data, *RANGE_FAULT), description_offset=0,
                         description_len=layout.pool_len(data) + 1)  # fmt: skip
 
 
