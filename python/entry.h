@@ -45,17 +45,6 @@ PyObject* fast_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   }
 }
 
-// METH_NOARGS.
-template <SelfBody body>
-PyObject* no_args(PyObject* self, PyObject* /*unused*/) noexcept {
-  try {
-    return finish_object(body(self));
-  } catch (...) {
-    raise_caught_exception();
-    return nullptr;
-  }
-}
-
 // tp_repr.
 template <SelfBody body>
 PyObject* repr_slot(PyObject* self) noexcept {
@@ -65,6 +54,12 @@ PyObject* repr_slot(PyObject* self) noexcept {
     raise_caught_exception();
     return nullptr;
   }
+}
+
+// METH_NOARGS: a self-only body like repr's, with the always-NULL argument ignored.
+template <SelfBody body>
+PyObject* no_args(PyObject* self, PyObject* /*unused*/) noexcept {
+  return repr_slot<body>(self);
 }
 
 // mp_length.

@@ -11,6 +11,7 @@ import pytest
 import tagatlas
 import tatl_layout as layout
 from tagatlas.writer import Entry
+from stand_ins import FsPathError, RaisingIndex
 
 ENTRIES = [
     Entry(0x0008, 0x0020, "StudyDate", "Study Date", "DA", description="Date."),
@@ -109,26 +110,10 @@ def test_panic_class():
     assert not hasattr(tagatlas._tagatlas, "PanicException")
 
 
-class PanickingPath:
-    def __init__(self, error):
-        self.error = error
-
-    def __fspath__(self):
-        raise self.error
-
-
-class PanickingIndex:
-    def __init__(self, error):
-        self.error = error
-
-    def __index__(self):
-        raise self.error
-
-
 def test_panic_from_python_code_is_reported_and_raised_anew(capsys, sample):
     original = tagatlas.PanicException("raised by Python code")
     with pytest.raises(tagatlas.PanicException) as info:
-        tagatlas.open(PanickingPath(original))
+        tagatlas.open(FsPathError(original))
     assert info.value is not original
     assert info.value.args == ("raised by Python code",)
     # It is not treated like a conversion error: no note is added to either exception.
@@ -139,7 +124,7 @@ def test_panic_from_python_code_is_reported_and_raised_anew(capsys, sample):
     assert "PanicException: raised by Python code" in err
 
     with pytest.raises(tagatlas.PanicException) as info:
-        sample.lookup(PanickingIndex(tagatlas.PanicException("again")), 0)
+        sample.lookup(RaisingIndex(tagatlas.PanicException("again")), 0)
     assert info.value.args == ("again",)
     assert "PanicException: again" in capsys.readouterr().err
 
@@ -147,7 +132,7 @@ def test_panic_from_python_code_is_reported_and_raised_anew(capsys, sample):
 @pytest.mark.parametrize("text", ["", "with\0nul", "lone \udcff surrogate", "caf\u00e9"])
 def test_resumed_panic_keeps_its_text(capsys, text):
     with pytest.raises(tagatlas.PanicException) as info:
-        tagatlas.open(PanickingPath(tagatlas.PanicException(text)))
+        tagatlas.open(FsPathError(tagatlas.PanicException(text)))
     assert info.value.args == (text,)
     capsys.readouterr()
 
@@ -158,7 +143,7 @@ def test_resumed_panic_subclass_is_raised_as_panic(capsys):
             return "custom text"
 
     with pytest.raises(tagatlas.PanicException) as info:
-        tagatlas.open(PanickingPath(Custom()))
+        tagatlas.open(FsPathError(Custom()))
     assert type(info.value) is tagatlas.PanicException
     assert info.value.args == ("custom text",)
     capsys.readouterr()

@@ -2,31 +2,14 @@
 type check, and exactly one note naming the parameter that failed."""
 
 import pytest
+from stand_ins import Index, RaisingIndex
 
 OUT_OF_RANGE = "out of range integral type conversion attempted"
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class Outer:
     class Inner:
         pass
-
-
-class Raising:
-    """An __index__ that raises a given exception object."""
-
-    def __init__(self, error):
-        self.error = error
-
-    def __index__(self):
-        raise self.error
 
 
 # (group, element, creator, exception class, message, parameter named by the note)
@@ -73,7 +56,7 @@ def test_exception_from_index_is_the_same_object_with_one_more_note(sample):
     error = ValueError("from __index__")
     error.add_note("earlier note")
     with pytest.raises(ValueError) as info:
-        sample.lookup(0x10, Raising(error))
+        sample.lookup(0x10, RaisingIndex(error))
     assert info.value is error
     assert error.args == ("from __index__",)
     assert error.__notes__ == ["earlier note", "while processing 'element'"]
@@ -86,7 +69,7 @@ def test_note_is_added_through_the_exceptions_own_add_note(sample):
 
     error = Recording("x")
     with pytest.raises(Recording):
-        sample.lookup(Raising(error), 0x10)
+        sample.lookup(RaisingIndex(error), 0x10)
     assert error.seen == ["while processing 'group'"]
 
 
@@ -97,7 +80,7 @@ def test_failing_add_note_is_ignored(sample):
 
     error = Stubborn("original")
     with pytest.raises(Stubborn) as info:
-        sample.lookup(Raising(error), 0x10)
+        sample.lookup(RaisingIndex(error), 0x10)
     assert info.value is error
     assert info.value.__context__ is None
     assert not hasattr(error, "__notes__")

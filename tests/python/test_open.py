@@ -9,6 +9,7 @@ import pytest
 import tagatlas
 import tatl_layout as layout
 from tagatlas.writer import Entry, encode
+from stand_ins import FsPath, FsPathError
 
 VALID = encode([Entry(0x0010, 0x0010, "PatientName", "Patient's Name", "PN")])
 
@@ -94,22 +95,6 @@ def test_nul_byte_is_refused_by_the_library(tmp_path):
         info.value, OSError,
         f"cannot open {path}: io error: file name contained an unexpected NUL byte",
     )  # fmt: skip
-
-
-class FsPath:
-    def __init__(self, value):
-        self.value = value
-
-    def __fspath__(self):
-        return self.value
-
-
-class FsPathError:
-    def __init__(self, error):
-        self.error = error
-
-    def __fspath__(self):
-        raise self.error
 
 
 def test_path_forms(sample_path):

@@ -13,6 +13,7 @@ import pytest
 import tagatlas
 import tatl_layout as layout
 from tagatlas.writer import Entry, encode
+from stand_ins import FsPath, FsPathError, Index
 
 pytestmark = pytest.mark.skipif(
     not os.path.exists("/proc/self/maps"), reason="descriptors and mappings are read from /proc"
@@ -97,19 +98,6 @@ def with_vr_35(data):
     return bytes(data)
 
 
-class FsPath:
-    def __init__(self, value):
-        self.value = value
-
-    def __fspath__(self):
-        return self.value
-
-
-class FsPathError:
-    def __fspath__(self):
-        raise KeyError("from __fspath__")
-
-
 def unusable_file(content, error):
     def make(tmp_path):
         path = tmp_path / "unusable.tatl"
@@ -156,7 +144,7 @@ FAILING_OPENS = {
     "no argument": nowhere((), TypeError),
     "None": nowhere((None,), TypeError),
     "int": nowhere((3,), TypeError),
-    "fspath raises": nowhere((FsPathError(),), KeyError),
+    "fspath raises": nowhere((FsPathError(KeyError),), KeyError),
 }  # fmt: skip
 
 
@@ -193,14 +181,6 @@ def damage_two_entries(data):
     patient_id = layout.record_position(data, 0x0010, 0x0020)
     layout.patch_record(data, patient_id, description_offset=0,
                         description_len=layout.pool_len(data) + 1)  # fmt: skip
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 def mixed_lookups(d, damaged):
