@@ -8,12 +8,20 @@ names verbatim; DCMTK's files add keywords for private tags, which pydicom lacks
 
 For a key held by several sources:
 
-- keyword, name and description come from the highest-ranked source that has a non-empty value;
-- the VR comes from the highest-ranked source that has a single DICOM VR ("??" counts as none);
+- keyword and name come from the highest-ranked source that has a non-empty value;
+- the description is taken apart by the convention of `tagatlas.description`: the VM and the
+  descriptive text come from the highest-ranked source that has them; the VR (a single VR, or
+  "??" with its choice of VRs such as "US or SS") from the highest-ranked source that states one
+  ("??" without a choice counts as none); the mask from the highest-ranked source;
 - retired, block_offset and the creator's spelling come from the highest-ranked source;
 - sources lists every source holding the key, highest-ranked first.
 
 A key held by one source is taken as that source gives it.
+
+A repeating tag too wide to expand is one entry marked with its mask (`importers.pydicom_tables`).
+Where a lower-ranked source has an exact public tag that such a mask of a higher-ranked source
+stands for, the higher source's mask entry is merged over it at that tag, as if the mask had been
+expanded there: DCMTK's (1000,0010) EscapeTriplet is pydicom's (1000,xxx0) repeater.
 """
 
 from __future__ import annotations
@@ -22,8 +30,10 @@ import os
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass, replace
 
+from .description import format_description, parse_description
 from .importers.dcmtk import import_dcmtk
 from .importers.pydicom_tables import Tables, import_pydicom
+from .importers.ranges import MAX_EXPANSION, mask_matches, mask_spread
 from .importers.result import ImportResult, entry_key
 from .vr import UNKNOWN_VR
 from .writer import Entry
@@ -54,14 +64,33 @@ def _join(held: list[Entry]) -> Entry:
     names: list[str] = []
     for entry in held:
         names += [n for n in entry.sources if n not in names]
+    facts = [(e, parse_description(e.description)) for e in held]
+    # A VR is stated by a single VR, or by "??" with the choice of VRs it stands for.
+    vr_entry, vr_facts = next(
+        ((e, f) for e, f in facts if e.vr != UNKNOWN_VR or f.vr is not None), facts[0]
+    )  # fmt: skip
+    description = format_description(
+        _first(f.vm for _, f in facts),
+        vr_facts.vr if vr_entry.vr == UNKNOWN_VR else None,
+        facts[0][1].mask,
+        _first(f.text for _, f in facts),
+    )
     return replace(
         top,
         keyword=_first(e.keyword for e in held),
         name=_first(e.name for e in held),
-        description=_first(e.description for e in held),
-        vr=_first((e.vr for e in held), UNKNOWN_VR),
+        description=description,
+        vr=vr_entry.vr,
         sources=tuple(names),
     )
+
+
+def _wide_mask(entry: Entry) -> str | None:
+    """The mask of a public entry that stands for more tags than are stored one by one."""
+    if entry.creator is not None:
+        return None
+    mask = parse_description(entry.description).mask
+    return mask if mask is not None and mask_spread(mask) > MAX_EXPANSION else None
 
 
 def merge(imports: Sequence[ImportResult]) -> list[Entry]:
@@ -70,9 +99,18 @@ def merge(imports: Sequence[ImportResult]) -> list[Entry]:
     Returns one entry per key, sorted by key.
     """
     by_key: dict[tuple[int, int, int], list[Entry]] = {}
+    wide: list[tuple[str, Entry]] = []  # masks of the sources merged so far
     for result in imports:
         for entry in result.entries:
-            by_key.setdefault(entry_key(entry), []).append(entry)
+            held = by_key.setdefault(entry_key(entry), [])
+            if not held and entry.creator is None:
+                cover = next(
+                    (m for mask, m in wide if mask_matches(mask, entry.group, entry.element)), None
+                )  # fmt: skip
+                if cover is not None:
+                    held.append(replace(cover, group=entry.group, element=entry.element))
+            held.append(entry)
+        wide += [(mask, e) for e in result.entries if (mask := _wide_mask(e)) is not None]
     return [_join(held) for _, held in sorted(by_key.items())]
 
 

@@ -26,8 +26,24 @@ def dcm(**fields):
         (pyd(keyword="", name="N"), dcm(keyword="B"), dict(keyword="B", name="N")),
         (pyd(description=""), dcm(description="VM 3"), dict(description="VM 3")),
         (pyd(description="VM 1-n"), dcm(description="VM 3"), dict(description="VM 1-n")),
-        # a single VR beats "??", whichever source has it
-        (pyd(vr="??"), dcm(vr="US"), dict(vr="US")),
+        # the facts line is merged fact by fact, the text after it as one field
+        (pyd(description="VM 1-n\nText."), dcm(description="VM 3\nOther."),
+         dict(description="VM 1-n\nText.")),
+        (pyd(description="VM"), dcm(description="VM 3\nOther."), dict(description="VM 3\nOther.")),
+        (pyd(description="Plain words"), dcm(description="VM 3"),
+         dict(description="VM 3\nPlain words")),
+        (pyd(description="VM 1; mask 60xx3000"), dcm(description="VM 2"),
+         dict(description="VM 1; mask 60xx3000")),
+        (pyd(description="VM 1"), dcm(description="VM 2; mask 60xx3000"),
+         dict(description="VM 1")),
+        # the VR from the first source that states one: a single VR or a choice of VRs
+        (pyd(vr="??"), dcm(vr="US"), dict(vr="US", description="")),
+        (pyd(vr="??", description="VM 1; VR US or SS"), dcm(vr="US", description="VM 1"),
+         dict(vr="??", description="VM 1; VR US or SS")),
+        (pyd(vr="OW", description="VM 1"), dcm(vr="??", description="VM 1; VR OB or OW"),
+         dict(vr="OW", description="VM 1")),
+        (pyd(vr="??", description="VM 1"), dcm(vr="??", description="VM 1; VR OB or OW"),
+         dict(vr="??", description="VM 1; VR OB or OW")),
         (pyd(vr="SS"), dcm(vr="US"), dict(vr="SS")),
         (pyd(vr="??"), dcm(vr="??"), dict(vr="??")),
         # flags and creator spelling follow the first source
@@ -45,6 +61,31 @@ def test_priority_per_field(high, low, expected):
     [merged] = merge([ImportResult("pydicom", [high]), ImportResult("dcmtk", [low])])
     assert {k: getattr(merged, k) for k in expected} == expected
     assert merged.sources == ("pydicom", "dcmtk")
+
+
+def test_wide_mask_of_a_higher_source_covers_exact_tags_of_a_lower_one():
+    mask = pyd(group=0x1000, element=0x0000, keyword="EscapeTriplet", name="Escape Triplet",
+               vr="US", description="VM 3; mask 1000xxx0", retired=True)  # fmt: skip
+    inside = dcm(group=0x1000, element=0x0010, keyword="EscapeTriplet", vr="US",
+                 description="VM 3", retired=True)  # fmt: skip
+    outside = dcm(group=0x1000, element=0x0011, keyword="RunLengthTriplet", vr="US")
+    narrow = pyd(group=0x6000, element=0x3000, keyword="OverlayData",
+                 description="VM 1; mask 60xx3000")  # fmt: skip
+    other = dcm(group=0x6002, element=0x3000, keyword="Kept")
+    merged = merge([ImportResult("pydicom", [mask, narrow]),
+                    ImportResult("dcmtk", [inside, outside, other])])  # fmt: skip
+    by_tag = {(e.group, e.element): e for e in merged}
+    assert by_tag[0x1000, 0x0000] == mask
+    assert by_tag[0x1000, 0x0010] == Entry(
+        0x1000, 0x0010, "EscapeTriplet", "Escape Triplet", "US", None, "VM 3; mask 1000xxx0",
+        True, False, ("pydicom", "dcmtk"),
+    )  # fmt: skip
+    # Not covered: a tag outside the mask, and a mask narrow enough to be expanded by its source.
+    assert by_tag[0x1000, 0x0011] == outside
+    assert by_tag[0x6002, 0x3000] == other
+    # A lower source's mask never covers a higher source's tags.
+    [_, alone] = merge([ImportResult("dcmtk", [inside]), ImportResult("pydicom", [mask])])
+    assert alone == inside
 
 
 def test_order_of_imports_is_the_priority():

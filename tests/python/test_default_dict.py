@@ -16,6 +16,7 @@ import pytest
 import tagatlas
 from tagatlas.build import DEBIAN_DCMTK_FILES, build
 from tagatlas.default import open_default
+from tagatlas.description import parse_description
 from tagatlas.importers.dcmtk import import_dcmtk
 from tagatlas.writer import encode
 
@@ -26,6 +27,11 @@ BUNDLED = pathlib.Path(tagatlas.__file__).parent / "data" / "default.tatl"
 
 def single_vr(text):
     return text if re.fullmatch(r"[A-Z]{2}", text) and text != "??" else "??"
+
+
+def vr_text(found):
+    """The VR a result states: its single VR, or the choice of VRs its description holds."""
+    return found["vr"] if found["vr"] != "??" else parse_description(found["description"]).vr
 
 
 @pytest.fixture(scope="module")
@@ -98,9 +104,8 @@ def test_every_pydicom_public_tag(bundled, tables):
         # pydicom ranks first: its non-empty values stand; empty ones may be filled by DCMTK.
         if keyword and found["keyword"] != keyword or name and found["name"] != name:
             wrong.append((hex(tag), found["keyword"], found["name"]))
-        expected_vr = single_vr(vr)
-        if expected_vr != "??" and found["vr"] != expected_vr:
-            wrong.append((hex(tag), "vr", found["vr"], vr))
+        if vr_text(found) != vr or parse_description(found["description"]).vm != _vm:
+            wrong.append((hex(tag), "vr/vm", found["vr"], found["description"], vr, _vm))
         if found["retired"] != (retired == "Retired") or "pydicom" not in found["sources"]:
             wrong.append((hex(tag), "retired/sources", found))
     assert wrong == []
@@ -123,7 +128,7 @@ def test_every_pydicom_repeater(bundled, tables):
         groups = expand(mask[:4], 0 if "x" in mask[:4] else None)
         elements = expand(mask[4:], None)
         if len(groups) * len(elements) > 256:
-            continue  # a rule for a whole group, left out by design
+            continue  # one entry for the whole mask; test_wide_repeaters_are_kept
         for g in groups:
             for e in elements:
                 if (g << 16 | e) in tables.public:
@@ -132,9 +137,30 @@ def test_every_pydicom_repeater(bundled, tables):
                 checked += 1
                 if found is None or (found["keyword"], found["name"], found["retired"]) != (
                     keyword, name, retired == "Retired"
-                ) or single_vr(vr) != "??" and found["vr"] != single_vr(vr):  # fmt: skip
+                ) or vr_text(found) != vr or parse_description(
+                    found["description"]
+                ).mask != mask:  # fmt: skip
                     wrong.append((f"{g:04X},{e:04X}", mask, found))
     assert wrong == [] and checked > 9000
+
+
+def test_wide_repeaters_are_kept(bundled, tables):
+    """Masks too wide to store tag by tag are one entry each, at a tag of the mask."""
+    wide = {m: row for m, row in tables.repeaters.items() if m.count("x") >= 3}
+    found = {}
+    for mask in wide:
+        pattern = re.compile(mask.replace("x", "[0-9A-F]"))
+        for element in range(0x10000):
+            tag = f"{mask[:4]}{element:04X}"
+            entry = pattern.fullmatch(tag) and bundled.lookup(int(mask[:4], 16), element)
+            if entry and parse_description(entry["description"]).mask == mask:
+                found[mask] = entry
+                break
+    assert sorted(found) == sorted(wide)
+    for mask, (vr, vm, name, retired, keyword) in wide.items():
+        entry = found[mask]
+        assert (entry["keyword"], entry["name"], vr_text(entry)) == (keyword, name, vr)
+        assert parse_description(entry["description"]).vm == vm
 
 
 def test_every_pydicom_private_tag(bundled, tables):
@@ -206,6 +232,6 @@ def test_every_dcmtk_entry(bundled, dcmtk_files):
                 wrong.append((e, field, found[field]))
         if overruled and e.keyword and found["keyword"] == "":
             wrong.append((e, "keyword lost", found))
-        if overruled and e.vr != "??" and found["vr"] == "??":
+        if overruled and e.vr != "??" and vr_text(found) is None:
             wrong.append((e, "vr lost", found))
     assert wrong == [] and len(result.entries) > 20_000

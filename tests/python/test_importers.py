@@ -2,6 +2,7 @@
 
 import pytest
 
+from tagatlas.description import parse_description
 from tagatlas.importers.dcmtk import import_dcmtk
 from tagatlas.importers.pydicom_tables import Tables, import_pydicom
 from tagatlas.importers.ranges import Parity, mask_values, range_values
@@ -92,13 +93,34 @@ def test_dcmtk_fields(tmp_path, line, keyword, retired, description):
 
 
 @pytest.mark.parametrize(
-    "vr, stored",
-    [("US", "US"), ("FL", "FL"), ("ox", "??"), ("xs", "??"), ("lt", "??"), ("up", "??"),
-     ("na", "??"), ("px", "??"), (" OB ", "OB")],
+    "vr, stored, description",
+    [("US", "US", "VM 1"), ("FL", "FL", "VM 1"), ("ox", "??", "VM 1; VR OB or OW"),
+     ("xs", "??", "VM 1; VR US or SS"), ("lt", "??", "VM 1; VR US or SS or OW"),
+     ("up", "UL", "VM 1"), ("na", "??", "VM 1; VR NONE"), ("px", "??", "VM 1; VR OB or OW"),
+     (" OB ", "OB", "VM 1")],
 )  # fmt: skip
-def test_dcmtk_vr(tmp_path, vr, stored):
+def test_dcmtk_vr(tmp_path, vr, stored, description):
     [entry] = import_dcmtk([dic(tmp_path, f"(0028,0106)\t{vr}\tSmallest\t1\tDICOM\n")]).entries
-    assert entry.vr == stored
+    assert (entry.vr, entry.description) == (stored, description)
+
+
+@pytest.mark.parametrize(
+    "tag, mask",
+    [
+        ("(6000-60FF,3000)", "60xx3000"),
+        ("(0020,3100-31FF)", "002031xx"),
+        ("(6000-u-60FF,0010)", "60xx0010"),
+        ("(6000-e-6006,0010)", None),  # not a whole hex digit
+        ("(6001-o-60FF,0010)", None),
+        ('(6001-o-60FF,"ACME",10)', None),
+        ('(6000-o-60FF,"ACME",10)', "60xxxx10"),
+        ('(6000-o-60FF,"ACME",1010)', "60xx1010"),
+        ("(0010,0010)", None),
+    ],
+)  # fmt: skip
+def test_dcmtk_repeating_lines_record_their_mask(tmp_path, tag, mask):
+    entries = import_dcmtk([dic(tmp_path, f"{tag}\tUS\tKw\t1\tDICOM\n")]).entries
+    assert {parse_description(e.description).mask for e in entries} == {mask}
 
 
 @pytest.mark.parametrize(
@@ -177,6 +199,14 @@ def test_dcmtk_blank_comment_and_crlf_lines_are_skipped(tmp_path):
         ("(0010,0010)\tPN\t\t1\tDICOM", "empty keyword"),
         ("(0010,0010)\tPN\tKw\t1-\tDICOM", "bad VM '1-'"),
         ("(0010,0010)\tPN\tKw\tmany\tDICOM", "bad VM 'many'"),
+        ("(0010,0010)\tPN\t" + "K" * 70000 + "\t1\tDICOM",
+         "keyword '" + "K" * 40 + "...' is 70000 bytes, at most 65535"),
+        ('(0019,"' + "C" * 70000 + '",10)\tPN\tKw\t1\tPrivateTag',
+         "private creator '" + "C" * 40 + "...' is 70000 bytes, at most 65535"),
+        ('(0019,"XAI_P774",10)\tPN\tKw\t1\tPrivateTag',
+         "private creator 'XAI_P774' hashes to 0, which means none"),
+        ("(0010,0010)\tPN\tKw\t" + "n" * 100 + "\tDICOM", "bad VM '" + "n" * 40 + "...'"),
+        ("(0010,0010)\t" + "Z" * 100 + "\tKw\t1\tDICOM", "unknown VR '" + "Z" * 40 + "...'"),
     ],
 )  # fmt: skip
 def test_dcmtk_malformed_line_names_file_and_line(tmp_path, line, message):
@@ -184,6 +214,16 @@ def test_dcmtk_malformed_line_names_file_and_line(tmp_path, line, message):
     with pytest.raises(SourceError) as info:
         import_dcmtk([path])
     assert str(info.value) == f"{path}:3: {message}"
+
+
+def test_dcmtk_byte_order_mark_is_skipped(tmp_path):
+    path = tmp_path / "bom.dic"
+    bom = b"\xef\xbb\xbf"
+    path.write_bytes(bom + b"(0010,0010)\tPN\tPatientName\t1\tDICOM\n(0010,0020)\tPN\tKw\tx\n")
+    with pytest.raises(SourceError, match=r"bom.dic:2: bad VM 'x'"):
+        import_dcmtk([path])
+    path.write_bytes(bom + b"(0010,0010)\tPN\tPatientName\t1\tDICOM\n")
+    assert [e.keyword for e in import_dcmtk([path]).entries] == ["PatientName"]
 
 
 def test_dcmtk_file_that_is_not_utf8(tmp_path):
@@ -275,19 +315,20 @@ def test_pydicom_public_entry():
 
 
 @pytest.mark.parametrize(
-    "row, vr, retired",
+    "row, vr, retired, description",
     [
-        (("US or SS", "1", "N", "", "K"), "??", False),
-        (("OB or OW", "1", "N", "Retired", "K"), "??", True),
-        (("NONE", "1", "Item", "", "Item"), "??", False),
-        (("OB_OW", "1", "N", "", "K"), "??", False),
-        (("FD", "1", "N", "Retired", "K"), "FD", True),
-        (("UV", "1", "N", "RETIRED", "K"), "UV", True),
+        (("US or SS", "1", "N", "", "K"), "??", False, "VM 1; VR US or SS"),
+        (("OB or OW", "1", "N", "Retired", "K"), "??", True, "VM 1; VR OB or OW"),
+        (("NONE", "1", "Item", "", "Item"), "??", False, "VM 1; VR NONE"),
+        (("OB_OW", "1", "N", "", "K"), "??", False, "VM 1; VR OB_OW"),
+        (("FD", "1", "N", "Retired", "K"), "FD", True, "VM 1"),
+        (("UV", "1-n", "N", "RETIRED", "K"), "UV", True, "VM 1-n"),
+        (("", "", "N", "", "K"), "??", False, ""),
     ],
 )
-def test_pydicom_vr_and_retired(row, vr, retired):
+def test_pydicom_vr_and_retired(row, vr, retired, description):
     [entry] = import_pydicom(tables(public={0x00280106: row})).entries
-    assert (entry.vr, entry.retired) == (vr, retired)
+    assert (entry.vr, entry.retired, entry.description) == (vr, retired, description)
 
 
 @pytest.mark.parametrize(
@@ -302,13 +343,27 @@ def test_pydicom_repeaters_expand(mask, tags):
     result = import_pydicom(tables(repeaters={mask: ("US", "1", "Name", "", "Kw")}))
     assert [(e.group, e.element) for e in result.entries] == tags
     assert all(e.keyword == "Kw" and e.creator is None for e in result.entries)
+    assert {e.description for e in result.entries} == {f"VM 1; mask {mask}"}
 
 
-@pytest.mark.parametrize("mask", ["1000xxx0", "1010xxxx"])
-def test_pydicom_repeaters_too_wide_are_skipped(mask):
-    result = import_pydicom(tables(repeaters={mask: ("US", "3", "Name", "Retired", "Kw")}))
-    assert result.entries == []
-    assert [s.origin for s in result.skipped] == [f"RepeatersDictionary[{mask!r}]"]
+@pytest.mark.parametrize(
+    "mask, public, where",
+    [
+        ("1000xxx0", {}, (0x1000, 0x0000)),
+        ("1010xxxx", {}, (0x1010, 0x0000)),
+        # The first tags are exact entries already: the mask takes the first free one.
+        ("1010xxxx", {0x10100000: ("US", "1", "A", "", "A"), 0x10100001: ("US", "1", "B", "", "B")},
+         (0x1010, 0x0002)),
+    ],
+)  # fmt: skip
+def test_pydicom_repeaters_too_wide_are_one_entry(mask, public, where):
+    row = ("US", "3", "Name", "Retired", "Kw")
+    result = import_pydicom(tables(public=public, repeaters={mask: row}))
+    tags = by_tag(result)
+    assert len(tags) == len(public) + 1
+    entry = tags[(*where, None)]
+    assert (entry.keyword, entry.description, entry.retired) == ("Kw", f"VM 3; mask {mask}", True)
+    assert result.skipped == []
 
 
 def test_pydicom_exact_tag_beats_repeater():
@@ -325,16 +380,18 @@ def test_pydicom_exact_tag_beats_repeater():
 
 
 @pytest.mark.parametrize(
-    "key, expected",
+    "key, expected, mask",
     [
-        ("0019xx0C", [(0x0019, 0x0C, True)]),
-        ("00291001", [(0x0029, 0x1001, False)]),
-        ("70xxxx04", [(g, 0x04, True) for g in range(0x7001, 0x7100, 2)]),
+        ("0019xx0C", [(0x0019, 0x0C, True)], None),
+        ("00291001", [(0x0029, 0x1001, False)], None),
+        ("70xxxx04", [(g, 0x04, True) for g in range(0x7001, 0x7100, 2)], "70xxxx04"),
+        ("7fxxxx0c", [(g, 0x0C, True) for g in range(0x7F01, 0x8000, 2)], "7Fxxxx0C"),
     ],
 )
-def test_pydicom_private_keys(key, expected):
+def test_pydicom_private_keys(key, expected, mask):
     result = import_pydicom(tables(private={"ACME 1": {key: ("DS", "1", "Thing", "")}}))
     assert [(e.group, e.element, e.block_offset) for e in result.entries] == expected
+    assert {parse_description(e.description).mask for e in result.entries} == {mask}
     assert all((e.creator, e.name, e.keyword) == ("ACME 1", "Thing", "") for e in result.entries)
 
 

@@ -15,10 +15,17 @@ Keys of the form "ggggeexx" in the private tables (a fixed high byte with any lo
 and reported: pydicom's own lookup never reaches them, and 256 exact elements each would shadow
 the block entries that readers find by the low byte.
 
+Repeaters that stand for more tags than `ranges.MAX_EXPANSION` ((1000,xxx0) to (1000,xxx5),
+(1010,xxxx)) are kept as one entry each, at the first tag of the mask that no other entry holds,
+with the mask in its description; readers that follow the description convention match such masks
+themselves.
+
 How fields become entries: keyword and name as given (private entries have no keyword); a VR that
-is not one DICOM VR ("US or SS", "OB or OW", "NONE") becomes "??"; retired when the retired field
-says "Retired"; description "VM " and the VM. Within the tables the rules of `result` pick one
-entry per key, the first table entry winning ties.
+is not one DICOM VR ("US or SS", "OB or OW", "NONE") becomes "??", with the table's text in the
+description; retired when the retired field says "Retired"; the description is the facts line of
+`tagatlas.description`: the VM, that VR text, and the mask of a repeater or of a private key with a
+masked group. Within the tables the rules of `result` pick one entry per key, the first table entry
+winning ties.
 """
 
 from __future__ import annotations
@@ -28,10 +35,13 @@ from collections.abc import Mapping
 from dataclasses import dataclass
 from typing import Any
 
-from ..vr import normalize_vr
+from ..description import format_description
+from ..vr import UNKNOWN_VR, normalize_vr
 from ..writer import Entry
 from .ranges import MAX_EXPANSION, Parity, mask_values
-from .result import BLOCK_OFFSET, EXACT, Candidate, ImportResult, Skip, SourceError, select
+from .result import (
+    BLOCK_OFFSET, EXACT, Candidate, ImportResult, Skip, SourceError, entry_key, select,
+)  # fmt: skip
 
 SOURCE = "pydicom"
 
@@ -71,21 +81,40 @@ def _is_retired(text: str) -> bool:
     return text.strip().lower() == "retired"
 
 
+def _vr(text: str) -> tuple[str, str | None]:
+    """The VR to store and, when the table gives no single VR ("US or SS"), that text."""
+    vr = normalize_vr(text)
+    choice = text.strip()
+    return vr, (choice if vr == UNKNOWN_VR and choice not in ("", UNKNOWN_VR) else None)
+
+
+def _facts(vr_text: str, vm: str, mask: str | None) -> tuple[str, str]:
+    vr, choice = _vr(vr_text)
+    return vr, format_description(vm, choice, mask)
+
+
 def _public(
-    groups: list[int], elements: list[int], value: Any, origin: str, source: str
-) -> list[Candidate]:
-    vr, vm, name, retired, keyword = _fields(value, 5, origin)
+    groups: list[int], elements: list[int], value: Any, origin: str, source: str,
+    mask: str | None = None,
+) -> list[Candidate]:  # fmt: skip
+    vr_text, vm, name, retired, keyword = _fields(value, 5, origin)
+    vr, description = _facts(vr_text, vm, mask)
     spread = len(groups) * len(elements)
     return [
         Candidate(
-            Entry(group, element, keyword, name, normalize_vr(vr), None,
-                  f"VM {vm}" if vm else "", _is_retired(retired), False, (source,)),
+            Entry(group, element, keyword, name, vr, None, description, _is_retired(retired),
+                  False, (source,)),
             origin,
             spread,
         )
         for group in groups
         for element in elements
     ]  # fmt: skip
+
+
+def _normal_mask(key: str) -> str:
+    """A table key as a mask: hex digits upper-case, "x" lower-case ("7fxx0010" -> "7Fxx0010")."""
+    return "".join(ch if ch == "x" else ch.upper() for ch in key)
 
 
 def _mask(text: str, parity: Parity) -> list[int]:
@@ -123,17 +152,17 @@ def import_pydicom(
             raise SourceError(f"DicomDictionary: bad tag {tag!r}")
         candidates += _public([tag >> 16], [tag & 0xFFFF], value, origin, source)
 
+    wide: list[tuple[str, list[int], list[int], Any, str]] = []
     for key, value in tables.repeaters.items():
         origin = f"RepeatersDictionary[{key!r}]"
         if not isinstance(key, str) or not _KEY.fullmatch(key):
             raise SourceError(f"{origin}: bad mask")
         groups = _mask(key[:4], Parity.EVEN)
         elements = _mask(key[4:], Parity.ANY)
-        spread = len(groups) * len(elements)
-        if spread > max_expansion:
-            skipped.append(_too_many(origin, key, spread, max_expansion))
+        if len(groups) * len(elements) > max_expansion:
+            wide.append((_normal_mask(key), groups, elements, value, origin))
             continue
-        candidates += _public(groups, elements, value, origin, source)
+        candidates += _public(groups, elements, value, origin, source, _normal_mask(key))
 
     for creator, table in tables.private.items():
         if not isinstance(creator, str) or not creator:
@@ -155,15 +184,38 @@ def import_pydicom(
             if len(groups) > max_expansion:
                 skipped.append(_too_many(origin, key, len(groups), max_expansion))
                 continue
+            stored_vr, description = _facts(vr, vm, _normal_mask(key) if len(groups) > 1 else None)
             for group in groups:
                 candidates.append(
                     Candidate(
-                        Entry(group, element, "", name, normalize_vr(vr), creator,
-                              f"VM {vm}" if vm else "", _is_retired(retired), block, (source,)),
+                        Entry(group, element, "", name, stored_vr, creator, description,
+                              _is_retired(retired), block, (source,)),
                         origin,
                         len(groups),
                         BLOCK_OFFSET if block else EXACT,
                     )
                 )  # fmt: skip
 
+    candidates += _wide_repeaters(wide, candidates, source)
     return select(source, candidates, skipped, later_wins=False)
+
+
+def _wide_repeaters(
+    wide: list[tuple[str, list[int], list[int], Any, str]], candidates: list[Candidate], source: str
+) -> list[Candidate]:
+    """One entry for each repeater too wide to expand, at the first tag of its mask that no other
+    entry of the tables holds, so that it is stored whole (its mask in the description) without
+    hiding an exact tag. Readers that know the convention match the mask themselves."""
+    taken = {entry_key(c.entry) for c in candidates}
+    out = []
+    for mask, groups, elements, value, origin in wide:
+        spread = len(groups) * len(elements)
+        free = next(
+            ((g, e) for g in groups for e in elements if (g, e, 0) not in taken), None
+        )  # fmt: skip
+        if free is None:
+            continue  # every tag it stands for is an exact entry already
+        [candidate] = _public([free[0]], [free[1]], value, origin, source, mask)
+        out.append(Candidate(candidate.entry, origin, spread))
+        taken.add((free[0], free[1], 0))
+    return out

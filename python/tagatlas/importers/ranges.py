@@ -56,3 +56,46 @@ def mask_values(mask: str, parity: Parity = Parity.ANY) -> list[int]:
         if parity is Parity.ANY or value % 2 == (parity is Parity.ODD):
             values.append(value)
     return sorted(values)
+
+
+def mask_text(groups: tuple[int, int], elements: tuple[int, int]) -> str | None:
+    """Writes a repeating tag, given as (low, high) bounds of its group and element, as one hex
+    mask ("60xx3000") if it is one.
+
+    A part is a mask when its bounds run over whole trailing hex digits ("6000-60FF" is "60xx");
+    the parity of a masked group is implied (public repeating groups are even, private ones odd).
+    Returns None when a part is not such a span, or when nothing repeats.
+    """
+
+    def part(low: int, high: int) -> str | None:
+        if low == high:
+            return f"{low:04X}"
+        for free in range(1, 5):
+            span = 16**free
+            if low % span == 0 and high == low + span - 1:
+                return f"{low:04X}"[: 4 - free] + "x" * free
+        return None
+
+    if groups[0] == groups[1] and elements[0] == elements[1]:
+        return None
+    g, e = part(*groups), part(*elements)
+    return None if g is None or e is None else g + e
+
+
+def mask_bits(mask: str) -> tuple[int, int]:
+    """(value, care) of an 8-digit mask: a tag matches when (tag ^ value) & care == 0."""
+    value = int(mask.replace("x", "0"), 16)
+    care = int("".join("0" if ch == "x" else "F" for ch in mask), 16)
+    return value, care
+
+
+def mask_matches(mask: str, group: int, element: int) -> bool:
+    value, care = mask_bits(mask)
+    return (((group << 16) | element) ^ value) & care == 0
+
+
+def mask_spread(mask: str) -> int:
+    """How many tags an 8-digit mask stands for; a masked group counts its even (public) or odd
+    (private) groups only, half of its values."""
+    spread = 16 ** mask.count("x")
+    return spread // 2 if "x" in mask[:4] else spread
