@@ -14,7 +14,6 @@ little-endian.
 from __future__ import annotations
 
 import struct
-from typing import NamedTuple
 
 MAGIC = b"TATL"
 VERSION = 2
@@ -78,16 +77,25 @@ U32_MAX = 0xFFFF_FFFF
 I32_MIN = -(2**31)
 
 
-class Root(NamedTuple):
+class Root:
     """Where a file's three arrays are, as absolute file offsets, with their counts."""
 
-    at: int  # file offset of the root itself
-    index_start: int
-    index_count: int
-    records_start: int
-    records_count: int
-    pool_start: int
-    pool_length: int
+    __slots__ = ("at", "index_start", "index_count", "records_start", "records_count",
+                 "pool_start", "pool_length")  # fmt: skip
+
+    def __init__(self, at: int, index_start: int, index_count: int, records_start: int,
+                 records_count: int, pool_start: int, pool_length: int) -> None:  # fmt: skip
+        self.at = at  # file offset of the root itself
+        self.index_start = index_start
+        self.index_count = index_count
+        self.records_start = records_start
+        self.records_count = records_count
+        self.pool_start = pool_start
+        self.pool_length = pool_length
+
+    def __repr__(self) -> str:
+        fields = ", ".join(f"{name}={getattr(self, name)}" for name in self.__slots__)
+        return f"Root({fields})"
 
 
 def read_root(data, length: int | None = None) -> Root:

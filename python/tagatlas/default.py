@@ -11,20 +11,41 @@ import os
 DEFAULT_RESOURCE = "data/default.tatl"
 
 
-def open_default():
-    """Opens the bundled dictionary and returns a `Dict`.
+class _InPlace:
+    """A path usable as `with default_file() as path:`, like importlib.resources.as_file."""
 
-    When the package lives in an archive the file is extracted to a temporary copy; the mapping
-    stays valid after the copy is removed, so the returned `Dict` does not depend on it.
+    def __init__(self, path: str) -> None:
+        self.path = path
+
+    def __enter__(self) -> str:
+        return self.path
+
+    def __exit__(self, *exc: object) -> None:
+        pass
+
+
+def default_file():
+    """A context manager that gives the bundled dictionary's path for the `with` block.
+
+    When the package lives in an archive the file is extracted to a temporary copy for the block;
+    a mapping made inside it stays valid after the copy is removed.
     """
-    from ._tagatlas import open as open_dict
-
-    # An installed package is a folder: open the file in place. importlib.resources, needed only
+    # An installed package is a folder: use the file in place. importlib.resources, needed only
     # for packages inside archives, costs more to import than opening the dictionary.
     path = os.path.join(os.path.dirname(__file__), DEFAULT_RESOURCE)
     if os.path.isfile(path):
-        return open_dict(path)
+        return _InPlace(path)
     from importlib import resources
 
-    with resources.as_file(resources.files(__package__).joinpath(DEFAULT_RESOURCE)) as extracted:
-        return open_dict(extracted)
+    return resources.as_file(resources.files(__package__).joinpath(DEFAULT_RESOURCE))
+
+
+def open_default():
+    """Opens the bundled dictionary and returns a `Dict`.
+
+    The returned `Dict` does not depend on any temporary copy (see `default_file`).
+    """
+    from ._tagatlas import open as open_dict
+
+    with default_file() as path:
+        return open_dict(os.fspath(path))
