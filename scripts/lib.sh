@@ -57,7 +57,8 @@ ensure_venv() {
   fi
   local stamp="$VENV/.requirements.sha"
   local want
-  want=$(cat "$ROOT/requirements-dev.txt" | sha256sum)
+  # requirements-dev.txt includes tools/requirements-data.txt, so a change to either reinstalls.
+  want=$(cat "$ROOT/requirements-dev.txt" "$ROOT/tools/requirements-data.txt" | sha256sum)
   if [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
     log "installing Python packages into the venv"
     "$PY" -m pip install -q --upgrade pip
