@@ -211,6 +211,10 @@ def cells(*pairs):
          "Kind of device.\nValues: B, C", 4),
         ([("a", "<p>Kind of device.</p><p>Values: A</p>"), ("b", "<p>Kind of device.</p>"),
           ("c", "<p>Maps.</p>")], "Kind of device.", 3),
+        # A table with two wordings of one lead votes for both; both pass half the lead's votes.
+        ([("a", "<p>Lead.</p><p>Y</p>"), ("a", "<p>Lead.</p><p>X</p>"),
+          ("b", "<p>Lead.</p><p>X</p>"), ("c", "<p>Lead.</p><p>Y</p>"), ("d", "<p>M.</p>")],
+         "Lead.\nX", 3),
         ([("a", "<p></p>")], "", 0),
         ([], "", 0),
     ],

@@ -175,6 +175,7 @@ def choose(cells: Iterable[tuple[str, Sequence[Block]]]) -> Choice:
     else:
         group = [w for w in votes if lead(w) == top]
         majority = [w for w in group if 2 * votes[w] > lead_votes[top]]
-        shortest = min(group, key=lambda w: (len(spelling(w)), spelling(w)))
-        best = majority[0] if majority else shortest
+        # A table with two wordings of one lead votes for both, so two can pass half.
+        best = min(majority or group, key=lambda w: (-votes[w] if majority else 0,
+                                                     len(spelling(w)), spelling(w)))  # fmt: skip
     return Choice(spelling(best), len(votes))
