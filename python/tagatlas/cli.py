@@ -60,7 +60,10 @@ class _Parser(argparse.ArgumentParser):
         self.exit(EXIT_ERROR, f"{PROG}: error: {message} (see {self.prog} --help)\n")
 
     def _print_message(self, message: str, file=None) -> None:
-        if message:
+        # Help goes to stdout, whose failures main() reports; errors go to stderr.
+        if message and file is sys.stdout:
+            file.write(message)
+        elif message:
             _write(file or sys.stderr, message)
 
 
@@ -99,7 +102,7 @@ def _escaping_streams() -> Iterator[None]:
 
 
 def _write(stream, text: str) -> None:
-    """Writes to stderr (or a stream argparse chose); a stream that fails is given up silently."""
+    """Writes to stderr; when that fails there is nowhere left to tell, so it is given up."""
     if stream is None:
         return
     try:
@@ -364,8 +367,8 @@ def main(argv: list[str] | None = None) -> int:
             # Python found descriptor 1 closed at start: whatever we print would vanish.
             _report("cannot write output: standard output is closed")
             return EXIT_ERROR
-        args = make_parser().parse_args(argv)
         try:
+            args = make_parser().parse_args(argv)
             status = args.run(args)
             sys.stdout.flush()
         except CommandError as e:

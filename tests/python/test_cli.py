@@ -573,20 +573,24 @@ def _read_only(path):
     return open(path, "rb")
 
 
+FULL = "tagatlas: error: cannot write output: No space left on device\n"
+
+
 @pytest.mark.parametrize(
-    "make_stdout, shell, err",
+    "argv, make_stdout, shell, err",
     [
-        (lambda: open("/dev/full", "wb"), None,
-         "tagatlas: error: cannot write output: No space left on device\n"),
-        (None, ">&-", "tagatlas: error: cannot write output: standard output is closed\n"),
-        (lambda: open("/dev/null", "rb"), None,
+        (["lookup", "0010,0010"], lambda: open("/dev/full", "wb"), None, FULL),
+        (["--help"], lambda: open("/dev/full", "wb"), None, FULL),
+        (["lookup", "0010,0010"], None, ">&-",
+         "tagatlas: error: cannot write output: standard output is closed\n"),
+        (["lookup", "0010,0010"], lambda: open("/dev/null", "rb"), None,
          "tagatlas: error: cannot write output: Bad file descriptor\n"),
     ],
 )  # fmt: skip
-def test_failed_output_is_one_line(make_stdout, shell, err):
+def test_failed_output_is_one_line(argv, make_stdout, shell, err):
     stdout = make_stdout() if make_stdout else None
     try:
-        result = run_program("lookup", "0010,0010", shell=shell, stdout=stdout)
+        result = run_program(*argv, shell=shell, stdout=stdout)
     finally:
         if stdout is not None:
             stdout.close()
