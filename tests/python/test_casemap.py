@@ -47,7 +47,7 @@ def test_every_cased_character_is_found_by_the_library(tmp_path):
     assert missing == []
 
 
-@pytest.mark.skipif(not (UCD / "UnicodeData.txt").exists(), reason="Debian's unicode-data is missing")
+@pytest.mark.skipif(not (UCD / "UnicodeData.txt").exists(), reason="needs Debian's unicode-data")
 def test_generated_tables_are_current_and_reproducible(tmp_path):
     outputs = []
     for run in ("first", "second"):

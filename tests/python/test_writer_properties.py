@@ -138,7 +138,8 @@ bad_entries = st.one_of(
     invalid("vr", st.text(max_size=3).filter(lambda v: v not in VR_CODES) | not_str),
     invalid("keyword", LONG_TEXTS | not_str),
     invalid("name", LONG_TEXTS | not_str),
-    invalid("creator", LONG_TEXTS | st.just("") | zero_hash | not_str.filter(lambda v: v is not None)),
+    invalid("creator", LONG_TEXTS | st.just("") | zero_hash
+            | not_str.filter(lambda v: v is not None)),
     invalid("description", not_str),
     invalid("retired", not_int.filter(lambda v: not isinstance(v, bool))),
     invalid("block_offset", not_int.filter(lambda v: not isinstance(v, bool))),
