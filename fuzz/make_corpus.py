@@ -13,11 +13,8 @@ import struct
 import sys
 from pathlib import Path
 
+from tagatlas import _layout as layout
 from tagatlas.writer import Entry, encode
-
-HEADER = 32
-INDEX_ENTRY = 12
-RECORD = 44
 
 
 def valid_files() -> dict[str, bytes]:
@@ -47,9 +44,8 @@ def valid_files() -> dict[str, bytes]:
 
 def damaged_files(base: bytes) -> dict[str, bytes]:
     """One-field changes of a valid file with at least two entries."""
-    n = struct.unpack_from("<I", base, len(base) - 20)[0]
-    root = len(base) - 24
-    records = HEADER + INDEX_ENTRY * n
+    root = layout.read_root(base)
+    n = root.index_count
     out: dict[str, bytes] = {}
 
     def poke(name: str, fmt: str, offset: int, value: int) -> None:
@@ -57,27 +53,37 @@ def damaged_files(base: bytes) -> dict[str, bytes]:
         struct.pack_into(fmt, data, offset, value)
         out[name] = bytes(data)
 
+    def poke_record(name: str, i: int, field: str, value: int) -> None:
+        offset, fmt = layout.RECORD_FIELDS[field]
+        poke(name, fmt, root.records_start + layout.RECORD_SIZE * i + offset, value)
+
+    def poke_index(name: str, i: int, field: str, value: int) -> None:
+        offset, fmt = layout.INDEX_FIELDS[field]
+        poke(name, fmt, root.index_start + layout.INDEX_ENTRY_SIZE * i + offset, value)
+
+    index_field = root.at + layout.ROOT_INDEX_FIELD
     poke("bad_magic", "<I", 0, 0)
-    poke("version_1", "<H", 4, 1)
-    poke("version_3", "<H", 4, 3)
-    poke("index_unaligned", "<i", root, HEADER + 2 - root)
-    poke("index_into_header", "<i", root, -root)
-    poke("records_huge_count", "<I", root + 12, 0xFFFFFFFF)
-    poke("pool_into_root", "<I", root + 20, 0x7FFFFFFF)
-    poke("record_bad_vr", "<B", records + 40, 35)
-    poke("record_bad_retired", "<B", records + 42, 2)
-    poke("record_bad_block", "<B", records + RECORD + 41, 7)
-    poke("record_index_at_count", "<I", HEADER + 4, n)
-    poke("keyword_past_pool", "<I", records, 0xFFFFFF00)
-    poke("description_len_past_pool", "<I", records + 16, 0xFFFFFFFF)
-    poke("creator_len_past_pool", "<H", records + 36, 0xFFFF)
-    poke("unsorted_index", "<H", HEADER + 8, 0xFFFF)
-    out["truncated_header"] = base[:31]
-    out["header_only"] = base[:HEADER]
+    poke("version_1", "<H", layout.HEADER_VERSION_FIELD, 1)
+    poke("version_3", "<H", layout.HEADER_VERSION_FIELD, 3)
+    poke("index_unaligned", "<i", index_field, layout.HEADER_SIZE + 2 - index_field)
+    poke("index_into_header", "<i", index_field, -index_field)
+    poke("records_huge_count", "<I",
+         root.at + layout.ROOT_RECORDS_FIELD + layout.VECTOR_COUNT, 0xFFFFFFFF)  # fmt: skip
+    poke("pool_into_root", "<I",
+         root.at + layout.ROOT_STRINGS_FIELD + layout.VECTOR_COUNT, 0x7FFFFFFF)  # fmt: skip
+    poke_record("record_bad_vr", 0, "vr", 35)
+    poke_record("record_bad_retired", 0, "retired", 2)
+    poke_record("record_bad_block", 1, "element_is_block_offset", 7)
+    poke_index("record_index_at_count", 0, "record_index", n)
+    poke_record("keyword_past_pool", 0, "keyword_offset", 0xFFFFFF00)
+    poke_record("description_len_past_pool", 0, "description_len", 0xFFFFFFFF)
+    poke_record("creator_len_past_pool", 0, "creator_len", 0xFFFF)
+    poke_index("unsorted_index", 0, "group", 0xFFFF)
+    out["truncated_header"] = base[: layout.HEADER_SIZE - 1]
+    out["header_only"] = base[: layout.HEADER_SIZE]
     out["unaligned_length"] = base + b"\0"
-    pool_start = records + RECORD * n
     data = bytearray(base)
-    data[pool_start] = 0x80  # a lone continuation byte in the first text
+    data[root.pool_start] = 0x80  # a lone continuation byte in the first text
     out["invalid_utf8"] = bytes(data)
     return out
 

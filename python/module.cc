@@ -12,7 +12,11 @@
 namespace tagatlas::py {
 namespace {
 
-constexpr char kVersion[] = "0.2.8";
+// The version is set once, in the top-level CMakeLists.txt, and passed in by the build.
+#ifndef TAGATLAS_VERSION
+#error "TAGATLAS_VERSION must be defined by the build"
+#endif
+constexpr char kVersion[] = TAGATLAS_VERSION;
 
 // Appends name to the module's __all__ (creating the list on first use) and sets the attribute.
 Outcome<Done> add_public(PyObject* module, std::string_view name, PyObject* value) {

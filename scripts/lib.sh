@@ -44,8 +44,9 @@ find_python() {
   return 1
 }
 
-# The build toolchain and everything the tests read (DCMTK's dictionaries for the bundled one).
-BASE_DEBS=(g++ cmake ninja-build libgtest-dev dcmtk)
+# The build toolchain and everything the tests read (DCMTK's dictionaries for the bundled one,
+# the Unicode data the uppercase tables are generated from).
+BASE_DEBS=(g++ cmake ninja-build libgtest-dev dcmtk unicode-data)
 
 ensure_venv() {
   if ! [ -x "$PY" ] || ! "$PY" -c 'import sys; sys.exit(sys.version_info < (3, 13))' 2>/dev/null; then

@@ -21,17 +21,20 @@ __all__ = ["Dict", "open", "open_default", "__version__", "PanicException"]
 # Declared for type checkers; the value is made on first access by __getattr__ below.
 PanicException: type[BaseException]
 
-# A tiny dictionary whose one index entry names a record that does not exist: looking it up is the
-# one way to make the extension raise its fault exception. Header "TATL" v2, the entry (hash 0,
-# record 0, tag 0000,0000) at 32, then the root at 44: index at -12 (1 entry), records at -8 (0),
-# pool at -16 (0 bytes).
-_FAULTY_DICTIONARY = (
-    b"TATL\x02\x00" + bytes(26)
-    + bytes(12)
-    + (-12).to_bytes(4, "little", signed=True) + (1).to_bytes(4, "little")
-    + (-8).to_bytes(4, "little", signed=True) + bytes(4)
-    + (-16).to_bytes(4, "little", signed=True) + bytes(4)
-)  # fmt: skip
+def _faulty_dictionary() -> bytes:
+    """A tiny dictionary whose one index entry (hash 0, tag 0000,0000) names record 0 of none.
+
+    Looking it up is the one way to make the extension raise its fault exception.
+    """
+    from . import _layout as layout
+
+    index_at = layout.HEADER_SIZE
+    root_at = index_at + layout.INDEX_ENTRY_SIZE
+    return (
+        layout.header()
+        + layout.INDEX_ENTRY.pack(0, 0, 0, 0)
+        + layout.root_fields(root_at, index_at, 1, root_at, 0, root_at, 0)
+    )
 
 
 def _panic_exception_class() -> type[BaseException]:
@@ -47,7 +50,7 @@ def _panic_exception_class() -> type[BaseException]:
     if hasattr(os, "memfd_create"):
         fd = os.memfd_create("tagatlas-fault", os.MFD_CLOEXEC)
         try:
-            os.write(fd, _FAULTY_DICTIONARY)
+            os.write(fd, _faulty_dictionary())
             faulty = open(f"/proc/self/fd/{fd}")
         finally:
             os.close(fd)
@@ -55,7 +58,7 @@ def _panic_exception_class() -> type[BaseException]:
         with tempfile.TemporaryDirectory() as directory:
             path = os.path.join(directory, "fault.tatl")
             with builtins.open(path, "wb") as f:
-                f.write(_FAULTY_DICTIONARY)
+                f.write(_faulty_dictionary())
             faulty = open(path)
     try:
         faulty.lookup(0, 0)

@@ -20,6 +20,7 @@ VERSION = 2
 HEADER_SIZE = 32
 # Magic and version; the rest of the header carries no meaning.
 HEADER = struct.Struct("<4sH")
+HEADER_VERSION_FIELD = 4
 
 # Root: (index offset, index count, records offset, records count, strings offset, pool length).
 # Each offset is relative to the first byte of its own 8-byte field.
@@ -28,6 +29,8 @@ ROOT_SIZE = ROOT.size
 ROOT_INDEX_FIELD = 0
 ROOT_RECORDS_FIELD = 8
 ROOT_STRINGS_FIELD = 16
+# Inside each of those fields: the i32 offset, then the u32 count.
+VECTOR_COUNT = 4
 
 # Index entry: creator_hash, record_index, group, element.
 INDEX_ENTRY = struct.Struct("<IIHH")
@@ -41,6 +44,9 @@ RECORD_SIZE = RECORD.size
 
 # The file's alignment for the root and for the index and records arrays; the pool needs none.
 ALIGN = 4
+
+# The smallest file: the header and the root of a dictionary without entries.
+MIN_FILE_SIZE = HEADER_SIZE + ROOT_SIZE
 
 # Field name: (offset inside its record, struct format of the field).
 INDEX_FIELDS: dict[str, tuple[int, str]] = {
@@ -105,10 +111,18 @@ def read_root(data, length: int | None = None) -> Root:
     as in a damaged file. Raises ValueError when there is no room for a root.
     """
     size = len(data) if length is None else length
-    if size < HEADER_SIZE + ROOT_SIZE:
-        raise ValueError(f"{size} bytes hold no root (at least {HEADER_SIZE + ROOT_SIZE} needed)")
+    if size < MIN_FILE_SIZE:
+        raise ValueError(f"{size} bytes hold no root (at least {MIN_FILE_SIZE} needed)")
     at = size - ROOT_SIZE
-    io, ic, ro, rc, so, sc = ROOT.unpack_from(data, at)
+    return unpack_root(data, at)
+
+
+def unpack_root(data, at: int, buffer_offset: int | None = None) -> Root:
+    """Reads a root that lies at file offset `at`, from `data` at `buffer_offset` (default `at`).
+
+    With `buffer_offset=0`, `data` may be just the root's 24 bytes read from the end of a file.
+    """
+    io, ic, ro, rc, so, sc = ROOT.unpack_from(data, at if buffer_offset is None else buffer_offset)
     return Root(
         at,
         at + ROOT_INDEX_FIELD + io,
@@ -128,6 +142,11 @@ def root_fields(root_at: int, index_start: int, n_index: int, records_start: int
         records_start - (root_at + ROOT_RECORDS_FIELD), n_records,
         pool_start - (root_at + ROOT_STRINGS_FIELD), pool_length,
     )  # fmt: skip
+
+
+def padding(length: int) -> int:
+    """The number of zero bytes that bring `length` to the file's alignment."""
+    return -length % ALIGN
 
 
 def header(version: int = VERSION) -> bytes:

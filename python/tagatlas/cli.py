@@ -5,13 +5,21 @@
     tagatlas info FILE
 
 Exit status: 0 on success; 1 when `lookup` finds no entry or `info` finds a file that does not
-open; 2 for bad arguments and for files that cannot be read or written, with one line on stderr.
+open; 2, with one line on stderr, for bad arguments, for files that cannot be read or written
+(`info` and `build -o` take only regular files), for a damaged dictionary met by `lookup` and for
+output that cannot be written (a full disk, a closed standard output). No error shows a traceback.
+Text that the output's encoding cannot hold is written as backslash escapes (`\\u03b3`).
 
 `lookup` without `--dict` uses the bundled dictionary. A private data element is written in files
 with its full element, (0019,100C), but dictionaries hold most private tags by their block offset,
 the element's low byte, because the high byte only says which block the creator was given. So when
 the full element of an odd group finds nothing, `lookup` tries the low byte, as DICOM readers do,
-and says which form matched.
+and says which form matched: "full element (0019,100C)", "block offset (0019,xx0C)" for an entry
+stored by its block offset, or "block offset (0019,xx0C) of (0019,100C)" when the full element was
+given and only the block offset matched.
+
+`info` reads only a file's header and root (constant memory for any file size), then tries to open
+it as a dictionary.
 
 `build --name NAME` sets the source name that the entries read from the `--dcmtk` files record in
 their sources (default "dcmtk"), e.g. to tell a site's own dictionary from DCMTK's. The file format
@@ -21,12 +29,18 @@ has no name field of its own.
 from __future__ import annotations
 
 import argparse
+import codecs
+import contextlib
 import json
 import os
 import re
-import struct
+import stat
 import sys
+from collections.abc import Iterator
 from typing import NoReturn
+
+from . import _layout as layout
+from ._filekind import file_kind
 
 PROG = "tagatlas"
 
@@ -44,6 +58,76 @@ class CommandError(Exception):
 class _Parser(argparse.ArgumentParser):
     def error(self, message: str) -> NoReturn:
         self.exit(EXIT_ERROR, f"{PROG}: error: {message} (see {self.prog} --help)\n")
+
+    def _print_message(self, message: str, file=None) -> None:
+        # Help goes to stdout, whose failures main() reports; errors go to stderr.
+        if message and file is sys.stdout:
+            file.write(message)
+        elif message:
+            _write(file or sys.stderr, message)
+
+
+def _escape(error: UnicodeError) -> tuple[str, int]:
+    """Encoding error handler: text the encoding cannot hold goes out as backslash escapes.
+
+    Undecodable bytes of arguments and paths, which Python carries as lone surrogates, go out as
+    the bytes they were where the stream already did so (surrogateescape).
+    """
+    if isinstance(error, UnicodeEncodeError):
+        with contextlib.suppress(UnicodeError):
+            return codecs.lookup_error("surrogateescape")(error)
+    return codecs.lookup_error("backslashreplace")(error)
+
+
+_ESCAPE = "tagatlas-escape"
+codecs.register_error(_ESCAPE, _escape)
+
+
+@contextlib.contextmanager
+def _escaping_streams() -> Iterator[None]:
+    """Makes stdout and stderr escape what their encoding cannot hold, for the duration."""
+    changed = []
+    for stream in (sys.stdout, sys.stderr):
+        errors = getattr(stream, "errors", None)
+        if errors in ("strict", "surrogateescape") and hasattr(stream, "reconfigure"):
+            with contextlib.suppress(OSError, ValueError):
+                stream.reconfigure(errors=_ESCAPE)
+                changed.append((stream, errors))
+    try:
+        yield
+    finally:
+        for stream, errors in changed:
+            with contextlib.suppress(OSError, ValueError):
+                stream.reconfigure(errors=errors)
+
+
+def _write(stream, text: str) -> None:
+    """Writes to stderr; when that fails there is nowhere left to tell, so it is given up."""
+    if stream is None:
+        return
+    try:
+        stream.write(text)
+        stream.flush()
+    except OSError:
+        _discard(stream)
+
+
+def _report(message: str) -> None:
+    _write(sys.stderr, f"{PROG}: error: {message}\n")
+
+
+def _discard(stream) -> None:
+    """Points a failed standard stream at /dev/null, so that the interpreter's last flush at exit
+    does not fail again and print a traceback."""
+    try:
+        fd = stream.fileno()
+    except (OSError, ValueError):
+        return  # not backed by a descriptor (a stream replaced in-process)
+    null = os.open(os.devnull, os.O_WRONLY)
+    try:
+        os.dup2(null, fd)
+    finally:
+        os.close(null)
 
 
 def parse_tag(text: str) -> tuple[int, int]:
@@ -90,6 +174,19 @@ def _format_entry(entry: dict, matched: str) -> str:
     return "\n".join(f"{label + ':':<14}{value}".rstrip() for label, value in rows)
 
 
+def _lookup(d, group: int, element: int, creator: str | None, path: str | None) -> dict | None:
+    try:
+        return d.lookup(group, element, creator)
+    except BaseException as e:
+        # PanicException derives from BaseException; the class is looked up only when needed.
+        import tagatlas
+
+        if isinstance(e, tagatlas.PanicException):
+            where = path if path is not None else "the bundled dictionary"
+            raise CommandError(f"{where} is damaged: {e}") from None
+        raise
+
+
 def cmd_lookup(args: argparse.Namespace) -> int:
     group, element = args.tag
     d = _open(args.dict)
@@ -99,14 +196,18 @@ def cmd_lookup(args: argparse.Namespace) -> int:
         except UnicodeEncodeError:
             raise CommandError(f"--creator {args.creator!r} is not valid UTF-8") from None
     full = _tag_text(group, element)
-    entry = d.lookup(group, element, args.creator)
-    matched = f"full element {full}"
+    entry = _lookup(d, group, element, args.creator, args.dict)
     tried = [full]
+    if entry is not None and entry["block_offset"]:
+        # The index key matched as given, and the entry says it is stored by its block offset.
+        form, matched = "block_offset", f"block offset {_tag_text(group, element & 0xFF, True)}"
+    else:
+        form, matched = "full_element", f"full element {full}"
     # Private data elements live at (gggg,xxEE); dictionaries key most of them by EE alone.
     if entry is None and group % 2 == 1 and element > 0xFF:
         low = element & 0xFF
-        entry = d.lookup(group, low, args.creator)
-        matched = f"block offset {_tag_text(group, low, True)} of {full}"
+        entry = _lookup(d, group, low, args.creator, args.dict)
+        form, matched = "block_offset", f"block offset {_tag_text(group, low, True)} of {full}"
         tried.append(_tag_text(group, low, True))
     if entry is None:
         creator = f" with creator {args.creator!r}" if args.creator is not None else ""
@@ -118,7 +219,6 @@ def cmd_lookup(args: argparse.Namespace) -> int:
             print(message)
         return EXIT_NOT_FOUND
     if args.json:
-        form = "full_element" if len(tried) == 1 else "block_offset"
         print(json.dumps({**entry, "matched": form}, ensure_ascii=False))
     else:
         print(_format_entry(entry, matched))
@@ -128,7 +228,7 @@ def cmd_lookup(args: argparse.Namespace) -> int:
 def cmd_build(args: argparse.Namespace) -> int:
     from .build import build
     from .importers.result import SourceError
-    from .writer import write
+    from .writer import NotRegularFileError, write
 
     if not args.dcmtk and not args.pydicom:
         raise CommandError("build needs at least one source: --dcmtk FILE or --pydicom")
@@ -153,6 +253,8 @@ def cmd_build(args: argparse.Namespace) -> int:
         raise CommandError(f"cannot read {e.filename}: {e.strerror}") from None
     try:
         write(args.output, result.entries)
+    except NotRegularFileError as e:
+        raise CommandError(str(e)) from None
     except OSError as e:
         raise CommandError(f"cannot write {args.output}: {e.strerror}") from None
     except ValueError as e:
@@ -173,33 +275,58 @@ def cmd_build(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
-_ROOT = struct.Struct("<iIiIiI")
+def _read_ends(path: str) -> tuple[int, bytes, bytes]:
+    """Returns (size, header bytes, root bytes) of a regular file, reading nothing else.
+
+    The file is opened without blocking and its kind checked before any read, so that a FIFO or a
+    device is refused at once instead of waiting for a writer or reading forever.
+    """
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+    except OSError as e:
+        reason = e.strerror
+        # A socket cannot be opened at all; name it rather than the system's error.
+        with contextlib.suppress(OSError):
+            mode = os.stat(path).st_mode
+            if not stat.S_ISREG(mode):
+                reason = f"not a regular file ({file_kind(mode)})"
+        raise CommandError(f"cannot read {path}: {reason}") from None
+    try:
+        status = os.fstat(fd)
+        if not stat.S_ISREG(status.st_mode):
+            raise CommandError(
+                f"cannot read {path}: not a regular file ({file_kind(status.st_mode)})"
+            )
+        size = status.st_size
+        header = os.pread(fd, layout.HEADER.size, 0)
+        root = b""
+        if size >= layout.MIN_FILE_SIZE:
+            root = os.pread(fd, layout.ROOT_SIZE, size - layout.ROOT_SIZE)
+    except OSError as e:
+        raise CommandError(f"cannot read {path}: {e.strerror}") from None
+    finally:
+        os.close(fd)
+    return size, header, root
 
 
 def cmd_info(args: argparse.Namespace) -> int:
     from ._tagatlas import open as open_dict
 
-    try:
-        with open(args.file, "rb") as f:
-            data = f.read()
-    except OSError as e:
-        raise CommandError(f"cannot read {args.file}: {e.strerror}") from None
-
+    size, header, root = _read_ends(args.file)
     print(f"{'file:':<10}{args.file}")
-    print(f"{'size:':<10}{len(data)} bytes")
-    if len(data) >= 6:
-        magic = data[:4]
-        version = struct.unpack_from("<H", data, 4)[0]
+    print(f"{'size:':<10}{size} bytes")
+    if len(header) == layout.HEADER.size:
+        magic, version = layout.HEADER.unpack(header)
         print(f"{'magic:':<10}{magic.decode('latin-1')!r}")
         print(f"{'version:':<10}{version}")
-    if len(data) >= 56:
+    if len(root) == layout.ROOT_SIZE:
         # The counts sit in the root, the file's last 24 bytes, whether or not the rest is sound.
-        _, n_index, _, n_records, _, pool = _ROOT.unpack_from(data, len(data) - _ROOT.size)
-        print(f"{'entries:':<10}{n_index}")
-        print(f"{'records:':<10}{n_records}")
-        print(f"{'pool:':<10}{pool} bytes")
+        counts = layout.unpack_root(root, size - layout.ROOT_SIZE, 0)
+        print(f"{'entries:':<10}{counts.index_count}")
+        print(f"{'records:':<10}{counts.records_count}")
+        print(f"{'pool:':<10}{counts.pool_length} bytes")
     else:
-        print(f"{'entries:':<10}unknown (no root in a file under 56 bytes)")
+        print(f"{'entries:':<10}unknown (no root in a file under {layout.MIN_FILE_SIZE} bytes)")
     try:
         open_dict(args.file)
     except (OSError, ValueError) as e:
@@ -235,13 +362,25 @@ def make_parser() -> argparse.ArgumentParser:
 
 
 def main(argv: list[str] | None = None) -> int:
-    args = make_parser().parse_args(argv)
-    try:
-        return args.run(args)
-    except CommandError as e:
-        print(f"{PROG}: error: {e}", file=sys.stderr)
-        return EXIT_ERROR
-    except BrokenPipeError:
-        # The reader of our output went away (`| head`); say nothing more, as other tools do.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return EXIT_ERROR
+    with _escaping_streams():
+        if sys.stdout is None:
+            # Python found descriptor 1 closed at start: whatever we print would vanish.
+            _report("cannot write output: standard output is closed")
+            return EXIT_ERROR
+        try:
+            args = make_parser().parse_args(argv)
+            status = args.run(args)
+            sys.stdout.flush()
+        except CommandError as e:
+            _report(str(e))
+            return EXIT_ERROR
+        except BrokenPipeError:
+            # The reader of our output went away (`| head`); say nothing more, as other tools do.
+            _discard(sys.stdout)
+            return EXIT_ERROR
+        except OSError as e:
+            # The commands turn their own file errors into CommandError: this is our output.
+            _discard(sys.stdout)
+            _report(f"cannot write output: {e.strerror or e}")
+            return EXIT_ERROR
+        return status

@@ -24,25 +24,24 @@ last. Creators that differ only in case or spacing have the same hash and theref
 from __future__ import annotations
 
 import os
-import struct
+import stat
 import tempfile
 from collections.abc import Iterable
 from dataclasses import dataclass
 
+from . import _layout as layout
+from ._casemap import UPPER
+from ._filekind import file_kind
 from .vr import VR_CODES
 
-__all__ = ["Entry", "canonicalize_creator", "hash_creator", "encode", "write"]
-
-MAGIC = b"TATL"
-VERSION = 2
-HEADER_SIZE = 32
-INDEX_ENTRY = struct.Struct("<IIHH")
-RECORD = struct.Struct("<7I5H2x3Bx")
-ROOT = struct.Struct("<iIiIiI")
-
-_U16_MAX = 0xFFFF
-_U32_MAX = 0xFFFF_FFFF
-_I32_MIN = -(2**31)
+__all__ = [
+    "Entry",
+    "NotRegularFileError",
+    "canonicalize_creator",
+    "hash_creator",
+    "encode",
+    "write",
+]
 
 # Exactly the Unicode White_Space property. str.split() would also split at U+001C..U+001F, which
 # the reader keeps inside a creator, so the set is spelled out.
@@ -97,8 +96,14 @@ def canonicalize_creator(text: str) -> str:
             piece_start = i
     if piece_start is not None:
         pieces.append(text[piece_start:])
-    # str.upper() applies the full, unconditional mapping ("ß" -> "SS") and no locale rules.
-    return " ".join(pieces).upper()
+    joined = " ".join(pieces)
+    # ASCII letters map to ASCII capitals in every Unicode version; creators are mostly ASCII.
+    if joined.isascii():
+        return joined.upper()
+    # The reader's own table, not str.upper(): Python's mapping follows the Unicode version of the
+    # running interpreter, and a mapping that differs from the reader's gives hashes it never finds.
+    # The table holds the full, unconditional mapping ("ß" -> "SS") without locale rules.
+    return joined.translate(UPPER)
 
 
 def hash_creator(creator: str | None) -> int:
@@ -107,7 +112,7 @@ def hash_creator(creator: str | None) -> int:
         return 0
     h = _FNV_OFFSET
     for b in canonicalize_creator(creator).encode("utf-8"):
-        h = ((h ^ b) * _FNV_PRIME) & _U32_MAX
+        h = ((h ^ b) * _FNV_PRIME) & layout.U32_MAX
     return h
 
 
@@ -117,7 +122,7 @@ def _tag_label(index: int, entry: object) -> str:
     creator = getattr(entry, "creator", None)
 
     def num(value: object) -> str:
-        if isinstance(value, int) and 0 <= value <= _U16_MAX:
+        if isinstance(value, int) and 0 <= value <= layout.U16_MAX:
             return f"{value:04X}"
         return repr(value)
 
@@ -167,7 +172,7 @@ def _prepare(position: int, entry: Entry) -> _Prepared:
         value = getattr(entry, field)
         if not isinstance(value, int) or isinstance(value, bool):
             raise ValueError(f"{label}: {field} must be an int, not {type(value).__name__}")
-        if not 0 <= value <= _U16_MAX:
+        if not 0 <= value <= layout.U16_MAX:
             raise ValueError(f"{label}: {field} is {value}, must be in 0..65535")
     for field in ("retired", "block_offset"):
         if not isinstance(getattr(entry, field), bool):
@@ -180,18 +185,24 @@ def _prepare(position: int, entry: Entry) -> _Prepared:
     if vr is None:
         raise ValueError(f"{label}: vr {entry.vr!r} is not a known VR")
 
-    keyword = _utf8(label, "keyword", entry.keyword, _U16_MAX)
-    name = _utf8(label, "name", entry.name, _U16_MAX)
+    keyword = _utf8(label, "keyword", entry.keyword, layout.U16_MAX)
+    name = _utf8(label, "name", entry.name, layout.U16_MAX)
     if entry.creator is None:
         creator = b""
         creator_hash = 0
     else:
-        creator = _utf8(label, "creator", entry.creator, _U16_MAX)
+        creator = _utf8(label, "creator", entry.creator, layout.U16_MAX)
         # A stored length of 0 means "no creator", so an empty creator could not be read back.
         if not creator:
             raise ValueError(f"{label}: creator is empty, use None for a public tag")
         creator_hash = hash_creator(entry.creator)
-    description = _utf8(label, "description", entry.description, _U32_MAX)
+        # The index stores 0 for "no creator": such an entry would be a public tag to every reader.
+        if creator_hash == 0:
+            raise ValueError(
+                f"{label}: creator {entry.creator!r} hashes to 0, the hash of no creator; "
+                "it cannot be stored"
+            )
+    description = _utf8(label, "description", entry.description, layout.U32_MAX)
 
     if isinstance(entry.sources, str) or not isinstance(entry.sources, Iterable):
         raise ValueError(f"{label}: sources must be a sequence of str")
@@ -201,10 +212,13 @@ def _prepare(position: int, entry: Entry) -> _Prepared:
             raise ValueError(f"{label}: sources item {piece!r} is not a str")
         if not piece:
             raise ValueError(f"{label}: sources item is empty")
-        if "|" in piece:
-            raise ValueError(f"{label}: sources item {piece!r} contains the separator '|'")
+        if layout.SOURCES_SEPARATOR in piece:
+            raise ValueError(
+                f"{label}: sources item {piece!r} contains the separator "
+                f"{layout.SOURCES_SEPARATOR!r}"
+            )
         pieces.append(piece)
-    sources = _utf8(label, "sources", "|".join(pieces), _U32_MAX)
+    sources = _utf8(label, "sources", layout.SOURCES_SEPARATOR.join(pieces), layout.U32_MAX)
 
     return _Prepared(
         position,
@@ -238,14 +252,14 @@ def _resolve_duplicates(prepared: list[_Prepared], duplicates: str) -> list[_Pre
 
 def check_layout_size(n_entries: int, pool_size: int) -> None:
     """Raises ValueError when counts or the pool do not fit the format's 32-bit fields."""
-    if pool_size > _U32_MAX:
-        raise ValueError(f"string pool is {pool_size} bytes, at most {_U32_MAX}")
-    pool_start = HEADER_SIZE + (INDEX_ENTRY.size + RECORD.size) * n_entries
-    root = pool_start + pool_size + (-pool_size % 4)
+    if pool_size > layout.U32_MAX:
+        raise ValueError(f"string pool is {pool_size} bytes, at most {layout.U32_MAX}")
+    pool_start = layout.HEADER_SIZE + (layout.INDEX_ENTRY_SIZE + layout.RECORD_SIZE) * n_entries
+    root = pool_start + pool_size + layout.padding(pool_size)
     # The root reaches back to the index with a signed 32-bit offset.
-    if HEADER_SIZE - root < _I32_MIN:
+    if layout.HEADER_SIZE - (root + layout.ROOT_INDEX_FIELD) < layout.I32_MIN:
         raise ValueError(
-            f"dictionary of {n_entries} entries needs {root + ROOT.size} bytes, "
+            f"dictionary of {n_entries} entries needs {root + layout.ROOT_SIZE} bytes, "
             "too large for 32-bit offsets"
         )
 
@@ -282,8 +296,8 @@ def encode(entries: Iterable[Entry], *, duplicates: str = "error") -> bytes:
     for i, p in enumerate(kept):
         keyword, name, creator, description, sources = p.texts
         offsets = [place(t) for t in p.texts]
-        index += INDEX_ENTRY.pack(p.creator_hash, i, p.group, p.element)
-        records += RECORD.pack(
+        index += layout.INDEX_ENTRY.pack(p.creator_hash, i, p.group, p.element)
+        records += layout.RECORD.pack(
             offsets[0], offsets[1], offsets[2], offsets[3], len(description),
             offsets[4], len(sources),
             p.group, p.element, len(keyword), len(name), len(creator),
@@ -292,18 +306,44 @@ def encode(entries: Iterable[Entry], *, duplicates: str = "error") -> bytes:
 
     n = len(kept)
     check_layout_size(n, len(pool))
-    records_start = HEADER_SIZE + len(index)
+    records_start = layout.HEADER_SIZE + len(index)
     pool_start = records_start + len(records)
-    padding = -len(pool) % 4
-    root = pool_start + len(pool) + padding
-    header = MAGIC + struct.pack("<H", VERSION) + bytes(HEADER_SIZE - 6)
-    # Each offset is relative to its own field in the root at `root`.
-    root_fields = (
-        HEADER_SIZE - root, n,
-        records_start - (root + 8), n,
-        pool_start - (root + 16), len(pool),
-    )  # fmt: skip
-    return b"".join((header, index, records, pool, bytes(padding), ROOT.pack(*root_fields)))
+    padding = layout.padding(len(pool))
+    root_at = pool_start + len(pool) + padding
+    root = layout.root_fields(
+        root_at, layout.HEADER_SIZE, n, records_start, n, pool_start, len(pool)
+    )
+    return b"".join((layout.header(), index, records, pool, bytes(padding), root))
+
+
+class NotRegularFileError(OSError):
+    """The target of `write` exists and is not a regular file (a directory, FIFO, socket, device,
+    or a symbolic link that leads nowhere); the writer leaves it untouched."""
+
+
+def _target(path: str) -> tuple[str, os.stat_result | None]:
+    """Returns the file that writing `path` replaces and its status (None when it is new).
+
+    Symbolic links are followed, so that the link stays and the file it names is replaced. Only
+    status calls are made: a FIFO or a device is never opened, so checking never blocks.
+    """
+    try:
+        real = os.path.realpath(path, strict=True)
+    except FileNotFoundError:
+        if os.path.islink(path):
+            # Creating the missing file behind the link could put it anywhere the link says;
+            # like `cp`, the writer does not write through a dangling link.
+            raise NotRegularFileError(
+                f"cannot write {path}: a symbolic link to {os.readlink(path)}, which does not exist"
+            ) from None
+        return path, None
+    status = os.stat(real)
+    if not stat.S_ISREG(status.st_mode):
+        where = f" the link leads to {real}," if os.path.islink(path) else ""
+        raise NotRegularFileError(
+            f"cannot write {path}:{where} not a regular file ({file_kind(status.st_mode)})"
+        )
+    return real, status
 
 
 def write(
@@ -312,27 +352,49 @@ def write(
     """Writes a dictionary file atomically.
 
     The bytes are encoded first, so invalid entries never touch the disk; they are then written to a
-    temporary file in the target's folder and renamed over `path`. A failure leaves no partial file.
-    A new file gets mode 0644; an existing one keeps its mode.
+    temporary file in the target's folder and renamed over the target. A failure leaves no partial
+    file. Only regular files are replaced:
+
+    - an existing directory, FIFO, socket or device at `path` raises `NotRegularFileError` (an
+      `OSError`) and is left as it is;
+    - a symbolic link stays a link: the file it names is replaced, in that file's folder; a link to
+      nothing raises `NotRegularFileError`;
+    - a replaced file keeps its permission bits, without set-user-ID, set-group-ID and sticky
+      bits, and (where the process may set them) its owner and group; a new file gets mode 0644.
+
+        >>> write("site.tatl", [Entry(0x0010, 0x0010, "PatientName", "Patient's Name", "PN")])
     """
     data = encode(entries, duplicates=duplicates)
-    path = os.fspath(path)
-    folder = os.path.dirname(os.path.abspath(path))
-    try:
-        mode = os.stat(path).st_mode & 0o7777
-    except FileNotFoundError:
-        mode = 0o644
+    target, old = _target(os.fspath(path))
+    folder = os.path.dirname(os.path.abspath(target))
     fd, tmp = tempfile.mkstemp(prefix=".tatl-", suffix=".tmp", dir=folder)
     try:
         with os.fdopen(fd, "wb") as f:
             f.write(data)
             f.flush()
             os.fsync(f.fileno())
-            os.fchmod(f.fileno(), mode)
-        os.replace(tmp, path)
+            if old is not None:
+                _keep_owner(f.fileno(), old)
+            # After the owner: changing the owner may clear mode bits.
+            os.fchmod(f.fileno(), old.st_mode & 0o777 if old is not None else 0o644)
+        os.replace(tmp, target)
     except BaseException:
         try:
             os.unlink(tmp)
         except FileNotFoundError:
             pass
         raise
+
+
+def _keep_owner(fd: int, old: os.stat_result) -> None:
+    """Gives the new file the replaced file's owner and group, as far as the process may."""
+    new = os.fstat(fd)
+    if (old.st_uid, old.st_gid) == (new.st_uid, new.st_gid):
+        return
+    try:
+        os.fchown(fd, old.st_uid, old.st_gid)
+    except PermissionError:
+        try:
+            os.fchown(fd, -1, old.st_gid)  # a group the process belongs to
+        except PermissionError:
+            pass

@@ -1,14 +1,21 @@
 #!/usr/bin/env python3
-"""Compares the library's uppercase table with CPython's str.upper() for every scalar value.
+"""Compares the library's uppercase table with another implementation for every scalar value.
 
 Usage: casemap_check.py PATH_TO_CASEMAP_DUMP
+       casemap_check.py --table PATH_TO_CASEMAP_PY PATH_TO_CASEMAP_DUMP
 
-str.upper() applies the same full, unconditional mapping (UnicodeData.txt plus the unconditional
-part of SpecialCasing.txt), from CPython's own copy of the character database. The table is built
-from Unicode 15.0.0; CPython 3.13 carries 15.1.0, which changed no case mapping. Should a
-version ever differ in a mapping, the code point goes into ALLOWED with the reason.
+Without --table the other implementation is CPython's str.upper(), which applies the same full,
+unconditional mapping (UnicodeData.txt plus the unconditional part of SpecialCasing.txt) from
+CPython's own copy of the character database. The table is built from Unicode 15.0.0; CPython
+3.13 carries 15.1.0, which changed no case mapping. Should a version ever differ in a mapping, the
+code point goes into ALLOWED with the reason.
+
+With --table it is the Python writer's table (python/tagatlas/_casemap.py), generated from the
+same data as the library's: every mapping must be equal, whatever the running Python's version.
 """
 
+import argparse
+import importlib.util
 import subprocess
 import sys
 import unicodedata
@@ -20,18 +27,36 @@ TABLE_VERSION = (15, 0, 0)
 ALLOWED = {}
 
 
-def main(argv):
-    if len(argv) != 1:
-        print(__doc__, file=sys.stderr)
-        return 2
-    python_version = tuple(int(p) for p in unicodedata.unidata_version.split("."))
-    if python_version < TABLE_VERSION:
-        print(f"Python {sys.version.split()[0]} has Unicode {unicodedata.unidata_version}, older "
-              f"than the table's {'.'.join(map(str, TABLE_VERSION))}; run this with a newer Python",
-              file=sys.stderr)
-        return 2
+def python_upper(code):
+    return chr(code).upper()
 
-    dump = subprocess.run([argv[0]], check=True, capture_output=True, text=True).stdout
+
+def load_table(path):
+    spec = importlib.util.spec_from_file_location("casemap_table", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    table = module.UPPER
+    return lambda code: table.get(code, chr(code))
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--table", help="the writer's generated table to compare with")
+    parser.add_argument("dump", help="the casemap_dump program")
+    args = parser.parse_args(argv)
+    if args.table:
+        upper, allowed, against = load_table(args.table), {}, f"the table in {args.table}"
+    else:
+        python_version = tuple(int(p) for p in unicodedata.unidata_version.split("."))
+        if python_version < TABLE_VERSION:
+            print(f"Python {sys.version.split()[0]} has Unicode {unicodedata.unidata_version}, "
+                  f"older than the table's {'.'.join(map(str, TABLE_VERSION))}; run this with a "
+                  "newer Python", file=sys.stderr)
+            return 2
+        upper, allowed = python_upper, ALLOWED
+        against = f"CPython's str.upper(), Unicode {unicodedata.unidata_version}"
+
+    dump = subprocess.run([args.dump], check=True, capture_output=True, text=True).stdout
     checked = 0
     mismatches = []
     allowed_seen = []
@@ -47,22 +72,22 @@ def main(argv):
             return 1
         expected_code += 1
         got = fields[1:]
-        upper = chr(code).upper()
-        want = [] if upper == chr(code) else [f"{ord(c):04X}" for c in upper]
+        mapped = upper(code)
+        want = [] if mapped == chr(code) else [f"{ord(c):04X}" for c in mapped]
         checked += 1
         if got != want:
-            (allowed_seen if code in ALLOWED else mismatches).append((code, got, want))
+            (allowed_seen if code in allowed else mismatches).append((code, got, want))
     if expected_code != 0x110000:
         print(f"dump ended early, before U+{expected_code:04X}", file=sys.stderr)
         return 1
 
     for code, got, want in allowed_seen:
-        print(f"allowed U+{code:04X}: table {' '.join(got) or '(self)'}, "
-              f"Python {' '.join(want) or '(self)'} ({ALLOWED[code]})")
+        print(f"allowed U+{code:04X}: library {' '.join(got) or '(self)'}, "
+              f"other {' '.join(want) or '(self)'} ({allowed[code]})")
     for code, got, want in mismatches[:50]:
-        print(f"MISMATCH U+{code:04X}: table {' '.join(got) or '(self)'}, "
-              f"Python {' '.join(want) or '(self)'}")
-    print(f"checked {checked} code points against Unicode {unicodedata.unidata_version}: "
+        print(f"MISMATCH U+{code:04X}: library {' '.join(got) or '(self)'}, "
+              f"other {' '.join(want) or '(self)'}")
+    print(f"checked {checked} code points against {against}: "
           f"{len(mismatches)} mismatches, {len(allowed_seen)} allowed differences")
     return 1 if mismatches else 0
 

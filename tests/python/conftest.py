@@ -74,6 +74,19 @@ def _held_resources(path):
     return fds, maps
 
 
+# AddressSanitizer reserves terabytes of address space at start, so a child process that inherits
+# its preloaded runtime cannot run under a memory limit.
+SANITIZED = os.path.exists("/proc/self/maps") and b"libasan" in pathlib.Path(
+    "/proc/self/maps"
+).read_bytes()
+
+
+@pytest.fixture
+def sanitized():
+    """True when this process runs with AddressSanitizer preloaded."""
+    return SANITIZED
+
+
 @pytest.fixture
 def held():
     """Returns held(path) -> (descriptors open on path, mappings of path) in this process."""

@@ -1,13 +1,18 @@
 """The command line: output and exit status of each subcommand and of each error path."""
 
+import io
 import json
 import os
+import socket
+import stat
 import subprocess
 import sys
 
 import pytest
 
 import tagatlas
+import tatl_layout as layout
+from tagatlas import writer
 from tagatlas.cli import main
 from tagatlas.writer import Entry, encode, write
 from tatl_layout import expected_result
@@ -65,7 +70,7 @@ def fields(out):
         ("10,10", None, ENTRIES[0], "full element (0010,0010)"),
         ("0019,100C", "gems_acqu_01", ENTRIES[2], "block offset (0019,xx0C) of (0019,100C)"),
         ("0019,200C", " GEMS_ACQU_01 ", ENTRIES[2], "block offset (0019,xx0C) of (0019,200C)"),
-        ("0019,000C", "GEMS_ACQU_01", ENTRIES[2], "full element (0019,000C)"),
+        ("0019,000C", "GEMS_ACQU_01", ENTRIES[2], "block offset (0019,xx0C)"),
         ("0029,1010", "acme", ENTRIES[3], "full element (0029,1010)"),
         ("0029,2010", "acme", ENTRIES[4], "block offset (0029,xx10) of (0029,2010)"),
     ],
@@ -90,6 +95,9 @@ def test_lookup_text(capsys, dict_path, tag, creator, entry, matched):
     [
         ("0010,0010", None, ENTRIES[0], "full_element"),
         ("0019,100C", "GEMS_ACQU_01", ENTRIES[2], "block_offset"),
+        ("0019,000C", "GEMS_ACQU_01", ENTRIES[2], "block_offset"),
+        ("0029,1010", "acme", ENTRIES[3], "full_element"),
+        ("0029,0010", "acme", ENTRIES[4], "block_offset"),
     ],
 )
 def test_lookup_json(capsys, dict_path, tag, creator, entry, form):
@@ -130,6 +138,39 @@ def test_lookup_uses_bundled_dictionary(capsys):
     status, out, _ = run(capsys, "lookup", "0010,0010")
     assert status == 0
     assert fields(out)["keyword"] == "PatientName"
+
+
+@pytest.mark.parametrize(
+    "tag, matched, form",
+    [
+        ("0019,0002", "block offset (0019,xx02)", "block_offset"),
+        ("0019,1002", "block offset (0019,xx02) of (0019,1002)", "block_offset"),
+    ],
+)
+def test_lookup_in_bundled_dictionary_names_the_form_that_matched(capsys, tag, matched, form):
+    status, out, _ = run(capsys, "lookup", tag, "--creator", "GEMS_ACQU_01")
+    assert status == 0
+    assert (fields(out)["tag"], fields(out)["matched"]) == ("(0019,xx02)", matched)
+    status, out, _ = run(capsys, "lookup", tag, "--creator", "GEMS_ACQU_01", "--json")
+    assert (status, json.loads(out)["matched"]) == (0, form)
+
+
+def _damage_acq_len(data):
+    # The index entry of (0019,xx0C) names a record beyond the records.
+    layout.patch_index(data, layout.record_position(data, 0x0019, 0x0C), record_index=99)
+
+
+@pytest.mark.parametrize("tag", ["0019,000C", "0019,100C"])  # found directly, found on the retry
+@pytest.mark.parametrize("as_json", [False, True])
+def test_lookup_on_a_damaged_dictionary(capsys, write_dict, tag, as_json):
+    path = write_dict(ENTRIES, edit=_damage_acq_len)
+    argv = ["lookup", tag, "--creator", "GEMS_ACQU_01", "--dict", path] + ["--json"] * as_json
+    status, out, err = run(capsys, *argv)
+    assert (status, out) == (2, "")
+    fault = f"index out of bounds: the len is {len(ENTRIES)} but the index is 99"
+    assert err == f"tagatlas: error: {path} is damaged: {fault}\n"
+    # Entries that the damage does not reach are still found.
+    assert run(capsys, "lookup", "0010,0010", "--dict", path)[0] == 0
 
 
 @pytest.mark.parametrize("tag", ["zz", "0010", "10000,0010", "0010,0010,0010", ""])
@@ -305,6 +346,62 @@ def test_info_of_an_unreadable_path(capsys, tmp_path, make):
     assert err.startswith(f"tagatlas: error: cannot read {path}: ") and err.count("\n") == 1
 
 
+def _unix_socket(path):
+    s = socket.socket(socket.AF_UNIX)
+    s.bind(str(path))
+    s.close()
+    return path
+
+
+@pytest.mark.parametrize(
+    "make, kind",
+    [
+        (lambda p: p.mkdir() or p, "a directory"),
+        (_unix_socket, "a socket"),
+        (lambda p: "/dev/null", "a character device"),
+    ],
+)
+def test_info_refuses_what_is_not_a_regular_file(capsys, tmp_path, make, kind):
+    path = make(tmp_path / "x")
+    status, out, err = run(capsys, "info", path)
+    assert (status, out) == (2, "")
+    assert err == f"tagatlas: error: cannot read {path}: not a regular file ({kind})\n"
+
+
+# A FIFO would block a reader until a writer comes, /dev/zero never ends: each runs in a child
+# process with a time limit and a data-size limit, so that a regression fails instead of hanging
+# or filling the memory.
+@pytest.mark.parametrize("make, kind", [(os.mkfifo, "a FIFO"), (None, "a character device")])
+def test_info_refuses_fifos_and_endless_devices_at_once(tmp_path, sanitized, make, kind):
+    path = "/dev/zero"
+    if make is not None:
+        path = tmp_path / "x"
+        make(path)
+    result = run_program("info", path, memory_limit=None if sanitized else 256 << 20)
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr == f"tagatlas: error: cannot read {path}: not a regular file ({kind})\n"
+
+
+def test_info_of_a_huge_sparse_file_reads_only_its_ends(tmp_path, sanitized):
+    if sanitized:
+        pytest.skip("the child cannot run under a data-size limit with AddressSanitizer")
+    path = tmp_path / "huge.tatl"
+    size = 3 << 30
+    # A valid dictionary without entries whose empty arrays all sit at the root, 3 GiB on.
+    root_at = size - tagatlas._layout.ROOT_SIZE
+    with open(path, "wb") as f:
+        f.write(tagatlas._layout.header())
+        f.seek(root_at)
+        f.write(tagatlas._layout.root_fields(root_at, root_at, 0, root_at, 0, root_at, 0))
+    if os.stat(path).st_blocks * 512 > 1 << 20:
+        pytest.skip("this file system has no sparse files")
+    # Reading the file, or any sizeable part of it, would break the 256 MiB data limit.
+    result = run_program("info", path, memory_limit=256 << 20)
+    assert (result.returncode, result.stderr) == (0, "")
+    rows = fields(result.stdout)
+    assert (rows["size"], rows["entries"], rows["opens"]) == (f"{size} bytes", "0", "yes")
+
+
 # ---------------------------------------------------------------------------------------------
 # the program as users start it
 
@@ -342,3 +439,173 @@ def test_python_dash_m_error_has_no_traceback(tmp_path):
     )  # fmt: skip
     assert result.returncode == 2
     assert "Traceback" not in result.stderr and result.stderr.count("\n") == 1
+
+
+def run_program(*argv, memory_limit=None, shell=None, env=None, **kwargs):
+    """Runs `python -m tagatlas ARGV` in a child process; returns the CompletedProcess (text).
+
+    `memory_limit` caps the child's data size (RLIMIT_DATA) before tagatlas is imported; `shell`
+    is a redirection for sh to apply to the program (">&-" closes its standard output).
+    """
+    argv = [str(a) for a in argv]
+    if memory_limit is not None:
+        code = ("import resource, runpy, sys\n"
+                f"resource.setrlimit(resource.RLIMIT_DATA, ({memory_limit}, {memory_limit}))\n"
+                "runpy.run_module('tagatlas', run_name='__main__')\n")  # fmt: skip
+        command = [sys.executable, "-c", code, *argv]
+    else:
+        command = [sys.executable, "-m", "tagatlas", *argv]
+    if shell is not None:
+        command = ["sh", "-c", f'exec "$@" {shell}', "sh", *command]
+    kwargs.setdefault("stdout", subprocess.PIPE)
+    kwargs.setdefault("stderr", subprocess.PIPE)
+    return subprocess.run(
+        command, stdin=subprocess.DEVNULL, text=True, timeout=60,
+        env={**os.environ, **(env or {})}, cwd=os.path.dirname(os.path.abspath(__file__)),
+        **kwargs,
+    )  # fmt: skip
+
+
+# ---------------------------------------------------------------------------------------------
+# build -o: what may be replaced
+
+
+def test_build_refuses_a_fifo(capsys, tmp_path, dic_path):
+    fifo = tmp_path / "out.tatl"
+    os.mkfifo(fifo)
+    status, out, err = run(capsys, "build", "-o", fifo, "--dcmtk", dic_path)
+    assert (status, out) == (2, "")
+    assert err == f"tagatlas: error: cannot write {fifo}: not a regular file (a FIFO)\n"
+    assert stat.S_ISFIFO(os.lstat(fifo).st_mode)
+
+
+def test_build_refuses_dev_null_without_touching_it(capsys, monkeypatch, dic_path):
+    def refuse(*args, **kwargs):
+        raise AssertionError(f"the writer tried to write: {args}")
+
+    monkeypatch.setattr(writer.tempfile, "mkstemp", refuse)
+    monkeypatch.setattr(writer.os, "replace", refuse)
+    status, out, err = run(capsys, "build", "-o", "/dev/null", "--dcmtk", dic_path)
+    assert (status, out) == (2, "")
+    assert err == ("tagatlas: error: cannot write /dev/null: "
+                   "not a regular file (a character device)\n")  # fmt: skip
+
+
+def test_build_through_a_symbolic_link_keeps_the_link(capsys, tmp_path, dic_path):
+    real = tmp_path / "real.tatl"
+    real.write_bytes(b"old")
+    link = tmp_path / "site.tatl"
+    link.symlink_to("real.tatl")
+    status, _, err = run(capsys, "build", "-o", link, "--dcmtk", dic_path)
+    assert (status, err) == (0, "")
+    assert os.readlink(link) == "real.tatl"
+    assert len(tagatlas.open(real)) == 4
+
+
+# ---------------------------------------------------------------------------------------------
+# output that cannot be written as it is
+
+
+class _Ascii(io.TextIOWrapper):
+    """A standard stream whose encoding is ASCII, as with PYTHONIOENCODING=ascii."""
+
+    def __init__(self):
+        super().__init__(io.BytesIO(), encoding="ascii", errors="strict")
+
+    def written(self):
+        self.flush()
+        return self.buffer.getvalue().decode("ascii")
+
+
+@pytest.mark.parametrize(
+    "argv, status, out, err",
+    [
+        (["lookup", "0027,1010", "--creator", "FDMS 1.0"], 0,
+         "name:         \\u03b3 Raw Data Table Sequence\n", ""),
+        (["lookup", "0010,0010", "--creator", "Straße"], 1,
+         "no entry for (0010,0010) with creator 'Stra\\xdfe'\n", ""),
+        (["lookup", "0010,0010", "--creator", "Straße", "--json"], 1,
+         "null\n", "no entry for (0010,0010) with creator 'Stra\\xdfe'\n"),
+        (["lookup", "0010,0010", "--dict", "/nonexistent/\u00fc.tatl"], 2,
+         "", "tagatlas: error: cannot open /nonexistent/\\xfc.tatl: "),
+        (["lookup", "\u00e9"], 2, "", "tagatlas: error: argument GGGG,EEEE: bad tag '\\xe9'"),
+    ],
+)  # fmt: skip
+def test_text_the_encoding_cannot_hold_is_escaped(monkeypatch, argv, status, out, err):
+    stdout, stderr = _Ascii(), _Ascii()
+    monkeypatch.setattr(sys, "stdout", stdout)
+    monkeypatch.setattr(sys, "stderr", stderr)
+    try:
+        code = main(argv)
+    except SystemExit as e:
+        code = e.code
+    assert code == status
+    assert out in stdout.written() and stderr.written().startswith(err)
+    # The streams are given back as they came.
+    assert (stdout.errors, stderr.errors) == ("strict", "strict")
+
+
+def test_real_ascii_output_escapes_and_stays_json(tmp_path):
+    env = {"PYTHONIOENCODING": "ascii"}
+    result = run_program("lookup", "0027,1010", "--creator", "FDMS 1.0", "--json", env=env)
+    assert (result.returncode, result.stderr) == (0, "")
+    assert "\\u03b3" in result.stdout
+    assert json.loads(result.stdout)["name"] == "\u03b3 Raw Data Table Sequence"
+    result = run_program("info", tmp_path / "\u00fc.tatl", env=env)
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr == (f"tagatlas: error: cannot read {tmp_path}/\\xfc.tatl: "
+                             "No such file or directory\n")  # fmt: skip
+
+
+FULL = "tagatlas: error: cannot write output: No space left on device\n"
+
+
+class _FullStream(io.StringIO):
+    def write(self, text):
+        raise OSError(28, "No space left on device")
+
+    def flush(self):
+        pass
+
+
+def test_failed_output_is_one_line_in_process(monkeypatch, capsys):
+    monkeypatch.setattr(sys, "stdout", _FullStream())
+    assert main(["lookup", "0010,0010"]) == 2
+    assert capsys.readouterr().err == FULL
+
+
+@pytest.mark.parametrize(
+    "argv, make_stdout, shell, err",
+    [
+        (["lookup", "0010,0010"], lambda: open("/dev/full", "wb"), None, FULL),
+        (["--help"], lambda: open("/dev/full", "wb"), None, FULL),
+        (["lookup", "0010,0010"], None, ">&-",
+         "tagatlas: error: cannot write output: standard output is closed\n"),
+        (["lookup", "0010,0010"], lambda: open("/dev/null", "rb"), None,
+         "tagatlas: error: cannot write output: Bad file descriptor\n"),
+    ],
+)  # fmt: skip
+def test_failed_output_is_one_line(argv, make_stdout, shell, err):
+    stdout = make_stdout() if make_stdout else None
+    try:
+        result = run_program(*argv, shell=shell, stdout=stdout)
+    finally:
+        if stdout is not None:
+            stdout.close()
+    assert (result.returncode, result.stderr) == (2, err)
+
+
+def test_broken_pipe_ends_quietly():
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        result = run_program("lookup", "0010,0010", stdout=write_end)
+    finally:
+        os.close(write_end)
+    assert (result.returncode, result.stderr) == (2, "")
+
+
+def test_failed_error_output_still_ends_with_status_2(tmp_path):
+    with open("/dev/full", "w") as full:
+        result = run_program("info", tmp_path / "absent.tatl", stderr=full)
+    assert (result.returncode, result.stdout) == (2, "")

@@ -2,7 +2,10 @@
 that builds __all__."""
 
 import importlib
+import importlib.metadata
 import importlib.util
+import pathlib
+import re
 import subprocess
 import sys
 import types
@@ -19,7 +22,7 @@ OPEN_DOC = ("Open a `.tatl` file. Raises `IOError` on missing file or corruption
 def test_public_names():
     assert _tagatlas.__name__ == "tagatlas._tagatlas"
     assert _tagatlas.__doc__ == ""
-    assert _tagatlas.__version__ == "0.2.8"
+    assert isinstance(_tagatlas.__version__, str)
     assert _tagatlas.__all__ == ["Dict", "open", "__version__"]
     assert type(_tagatlas.__all__) is list
     assert isinstance(_tagatlas.Dict, type)
@@ -143,6 +146,19 @@ def test_only_init_function_is_exported():
 def test_package_reexports():
     assert tagatlas.open is _tagatlas.open
     assert tagatlas.Dict is _tagatlas.Dict
-    assert tagatlas.__version__ == "0.2.8"
+    assert tagatlas.__version__ is _tagatlas.__version__
     assert {"Dict", "open", "__version__", "PanicException"} <= set(tagatlas.__all__)
     assert issubclass(tagatlas.PanicException, BaseException)
+
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+
+
+def test_version_comes_from_one_place():
+    cmake = (REPO / "CMakeLists.txt").read_text()
+    [version] = re.findall(r"project\(\s*tagatlas\s+VERSION\s+([0-9.]+)", cmake)
+    assert _tagatlas.__version__ == version
+    assert importlib.metadata.version("tagatlas") == version
+    # Nowhere else is it written out.
+    for path in ("pyproject.toml", "python/module.cc"):
+        assert version not in (REPO / path).read_text(), path

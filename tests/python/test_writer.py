@@ -74,6 +74,7 @@ def test_empty_dictionary_is_the_56_byte_file():
         (" abc ", 0x5C842F6B),
         ("Abc", 1552166763),
         ("ABC", 1552166763),
+        ("XAI_P774", 0),  # the one short creator whose hash is that of no creator
     ],
 )
 def test_hash_creator_known_values(creator, expected):
@@ -212,6 +213,8 @@ def test_values_at_the_limits_are_accepted(entry):
         (Entry(1, 2, sources="dcmtk"), "sources must be a sequence of str"),
         (Entry(1, 2, sources=(3,)), "sources item 3 is not a str"),
         (Entry(1, 2, creator=""), "creator is empty, use None for a public tag"),
+        (Entry(0x0019, 0x10, creator=" xai_p774", block_offset=True),
+         "entry 1 (0019,0010 ' xai_p774'): creator ' xai_p774' hashes to 0, the hash of no creator"),
         (Entry(1, 2, keyword="\ud800"), "keyword is not encodable as UTF-8"),
         (Entry(1, 2, description=None), "description must be a str, not NoneType"),
         (Entry(1, 2, retired=1), "retired must be a bool"),
