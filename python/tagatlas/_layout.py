@@ -83,24 +83,30 @@ U32_MAX = 0xFFFF_FFFF
 I32_MIN = -(2**31)
 
 
-class Root:
-    """Where a file's three arrays are, as absolute file offsets, with their counts."""
+class Root(tuple):
+    """Where a file's three arrays are, as absolute file offsets, with their counts: a tuple
+    (at, index_start, index_count, records_start, records_count, pool_start, pool_length), `at`
+    being the root's own offset. (collections.namedtuple would cost its import at start-up.)"""
 
-    __slots__ = ("at", "index_start", "index_count", "records_start", "records_count",
-                 "pool_start", "pool_length")  # fmt: skip
+    __slots__ = ()
+    _fields = ("at", "index_start", "index_count", "records_start", "records_count",
+               "pool_start", "pool_length")  # fmt: skip
 
-    def __init__(self, at: int, index_start: int, index_count: int, records_start: int,
-                 records_count: int, pool_start: int, pool_length: int) -> None:  # fmt: skip
-        self.at = at  # file offset of the root itself
-        self.index_start = index_start
-        self.index_count = index_count
-        self.records_start = records_start
-        self.records_count = records_count
-        self.pool_start = pool_start
-        self.pool_length = pool_length
+    def __new__(cls, at: int, index_start: int, index_count: int, records_start: int,
+                records_count: int, pool_start: int, pool_length: int) -> Root:  # fmt: skip
+        return tuple.__new__(cls, (at, index_start, index_count, records_start, records_count,
+                                   pool_start, pool_length))  # fmt: skip
+
+    at = property(lambda self: self[0])
+    index_start = property(lambda self: self[1])
+    index_count = property(lambda self: self[2])
+    records_start = property(lambda self: self[3])
+    records_count = property(lambda self: self[4])
+    pool_start = property(lambda self: self[5])
+    pool_length = property(lambda self: self[6])
 
     def __repr__(self) -> str:
-        fields = ", ".join(f"{name}={getattr(self, name)}" for name in self.__slots__)
+        fields = ", ".join(f"{name}={value}" for name, value in zip(self._fields, self))
         return f"Root({fields})"
 
 
