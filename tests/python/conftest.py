@@ -1,10 +1,8 @@
 """Shared fixtures: dictionaries written by the package's writer, optionally damaged."""
 
-import os
-import pathlib
-
 import pytest
 
+from proc_files import held_by_this_process
 from tagatlas.writer import Entry, encode
 
 ACME = "Acme CT"
@@ -58,23 +56,7 @@ def sample(sample_path):
     return tagatlas.open(sample_path)
 
 
-def _held_resources(path):
-    target = os.fsencode(os.path.realpath(path))
-    fds = 0
-    for name in os.listdir("/proc/self/fd"):
-        try:
-            if os.fsencode(os.readlink(f"/proc/self/fd/{name}")) == target:
-                fds += 1
-        except OSError:
-            pass  # the descriptor of the listing itself is gone by now
-    maps = sum(
-        1 for line in pathlib.Path("/proc/self/maps").read_bytes().splitlines()
-        if line.endswith(b" " + target)
-    )  # fmt: skip
-    return fds, maps
-
-
 @pytest.fixture
 def held():
     """Returns held(path) -> (descriptors open on path, mappings of path) in this process."""
-    return _held_resources
+    return held_by_this_process
