@@ -23,6 +23,11 @@ using InterruptCheck = std::function<bool()>;
 // An opened, validated, read-only mapped dictionary file. Immutable once open() returns, so any
 // number of threads may use one handle at once; share it with std::shared_ptr (atomic count).
 // Owns the descriptor and the mapping; destruction closes the descriptor, then unmaps.
+//
+// No read leaves the mapping even when another process rewrites the file in place: the arrays'
+// positions and counts are the ones validated at opening, and every record number and text range
+// read from the file is tested when it is used. (A file truncated below the mapped length still
+// makes the lost pages fault, as with every mapping.)
 class TatlDict {
  public:
   // Opens path read-only, maps the whole file, tests size, magic and version, and validates the
@@ -40,7 +45,8 @@ class TatlDict {
   // true when asked: then open returns Interrupted.
   static Result<TatlDict, TatlError> open(std::string_view path,
                                           const InterruptCheck& interrupted = {});
-  // The same with the given system calls instead of the real ones.
+  // The same with the given system calls instead of the real ones; tests use it to fake an
+  // interruption or a file swapped between two calls.
   static Result<TatlDict, TatlError> open(std::string_view path, const InterruptCheck& interrupted,
                                           const SystemCalls& system);
 
