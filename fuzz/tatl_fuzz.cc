@@ -70,7 +70,7 @@ void check_creator(std::string_view text) {
 }
 
 // The creator text of an index entry's record, when that record can be read.
-std::optional<std::string> creator_of(const ArchivedDictionary& root, const ArchivedIndexEntry& entry) {
+std::optional<std::string> creator_of(const ResolvedRoot& root, const ArchivedIndexEntry& entry) {
   if (entry.creator_hash() == 0 || entry.record_index() >= root.records().size()) return std::nullopt;
   try {
     return std::string(TagView(root.records()[entry.record_index()], root.strings()).creator());
@@ -90,7 +90,7 @@ std::size_t fuzz_heap(const std::uint8_t* data, std::size_t size) {
   std::memcpy(archive.get(), data + kHeaderLen, len);
   auto checked = check_archived_root(archive.get(), len);
   if (!checked) return to_string(checked.error()).size();
-  const ArchivedDictionary root = checked.value();
+  const ResolvedRoot root = checked.value();
 
   std::size_t digest = 0;
   const RecordArray records = root.records();
@@ -126,7 +126,7 @@ std::size_t fuzz_file(const std::uint8_t* data, std::size_t size, std::string_vi
   if (!opened) return opened.error().message().size();
 
   const TatlDict& dict = opened.value();
-  const ArchivedDictionary root = dict.root();
+  const ResolvedRoot& root = dict.root();
   std::size_t digest = dict.len();
   const IndexArray index = root.index();
   for (std::uint32_t i = 0; i < index.size() && i < kMaxEntries; ++i) {

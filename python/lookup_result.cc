@@ -57,17 +57,19 @@ bool is_ascii(std::string_view text) {
 
 // The view has already checked that the text is well-formed UTF-8; dictionary texts are nearly
 // all ASCII, which is copied straight into a new str instead of being decoded a second time.
+// The copy is what is tested, not the mapped bytes, which another process may rewrite at any
+// moment: a str of the ASCII kind must hold nothing else.
 Ref new_text(std::string_view text) {
   const auto size = static_cast<Py_ssize_t>(text.size());
-  PyObject* object;
-  if (is_ascii(text)) {
-    object = PyUnicode_New(size, 0x7F);
-    // An empty view may have no data pointer at all; memcpy must not see it.
-    if (object != nullptr && size > 0) {
-      std::memcpy(PyUnicode_DATA(object), text.data(), text.size());
+  PyObject* object = PyUnicode_New(size, 0x7F);
+  // An empty view may have no data pointer at all; memcpy must not see it.
+  if (object != nullptr && size > 0) {
+    auto* copy = static_cast<char*>(PyUnicode_DATA(object));
+    std::memcpy(copy, text.data(), text.size());
+    if (!is_ascii({copy, text.size()})) {
+      Py_DECREF(object);
+      object = PyUnicode_DecodeUTF8(text.data(), size, nullptr);
     }
-  } else {
-    object = PyUnicode_DecodeUTF8(text.data(), size, nullptr);
   }
   if (object == nullptr) throw panic_from_python_error("cannot create a text of the lookup result");
   return Ref(object);
@@ -86,6 +88,10 @@ Ref new_sources(const SourceList& sources) {
   Py_ssize_t i = 0;
   for (auto it = sources.begin(); it != sources.end() && i < count; ++it) {
     PyList_SET_ITEM(list.get(), i++, new_text(*it).release());
+  }
+  // Fewer pieces than counted: the file changed during this lookup. No slot may stay empty.
+  if (i < count && PyList_SetSlice(list.get(), i, count, nullptr) < 0) {
+    throw panic_from_python_error("cannot shorten the sources list of the lookup result");
   }
   return list;
 }

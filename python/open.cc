@@ -46,6 +46,12 @@ PendingError open_error(const std::string& path, const TatlError& error) {
   return PendingError::format(PyExc_OSError, "cannot open %U: %U", shown.get(), detail_text.get());
 }
 
+// Asked by the library when a signal interrupts one of its system calls (a slow network file
+// system): runs the Python signal handlers now, and gives up when one of them raised, such as
+// Ctrl-C's KeyboardInterrupt, leaving that exception set. A handler that returns lets the call be
+// tried again.
+bool signal_handler_raised() { return PyErr_CheckSignals() < 0; }
+
 Outcome<Ref> py_open(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* arguments[1];
   if (auto bound = bind_arguments(kOpen, args, nargs, kwnames, arguments); !bound) {
@@ -55,8 +61,12 @@ Outcome<Ref> py_open(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
   if (!path) return std::move(path).error().with_note("path");
 
   // Runs with the interpreter lock held, validation included.
-  Result<TatlDict, TatlError> opened = TatlDict::open(path.value());
-  if (!opened) return open_error(path.value(), opened.error());
+  Result<TatlDict, TatlError> opened = TatlDict::open(path.value(), signal_handler_raised);
+  if (!opened) {
+    // The handler's exception is raised as it is.
+    if (opened.error().kind() == TatlError::Kind::Interrupted) return PendingError::fetch();
+    return open_error(path.value(), opened.error());
+  }
   return new_dict(std::make_shared<const TatlDict>(std::move(opened).value()));
 }
 

@@ -41,6 +41,8 @@ TatlError TatlError::integrity(std::string message) {
   return e;
 }
 
+TatlError TatlError::interrupted() { return TatlError(Kind::Interrupted); }
+
 int TatlError::os_code() const { return os_code_; }
 
 std::uint16_t TatlError::version() const {
@@ -81,6 +83,8 @@ std::string TatlError::message() const {
       return "unsupported version " + std::to_string(version());
     case Kind::Integrity:
       return "archive integrity check failed: " + text_;
+    case Kind::Interrupted:
+      return "interrupted by a signal";
   }
   return {};
 }

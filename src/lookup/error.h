@@ -7,9 +7,12 @@
 namespace tagatlas {
 
 // Why a dictionary could not be opened. Carries the detail values; message() renders the text.
+//
+// Interrupted is the one kind that says nothing about the file: the caller's interruption check
+// asked open to give up after a signal interrupted a system call (see TatlDict::open).
 class TatlError {
  public:
-  enum class Kind { Io, FileTooSmall, BadMagic, UnsupportedVersion, Integrity };
+  enum class Kind { Io, FileTooSmall, BadMagic, UnsupportedVersion, Integrity, Interrupted };
 
   // An operating-system error code (errno), rendered as "{text} (os error {code})".
   static TatlError os(int code);
@@ -19,6 +22,7 @@ class TatlError {
   static TatlError bad_magic(std::array<unsigned char, 4> bytes);
   static TatlError unsupported_version(std::uint16_t version);
   static TatlError integrity(std::string message);
+  static TatlError interrupted();
 
   Kind kind() const { return kind_; }
   // The errno of an Io error from the system, 0 otherwise.
@@ -27,7 +31,7 @@ class TatlError {
   std::uint16_t version() const;
 
   // "io error: ...", "file too small (N bytes) to contain a header", "bad magic bytes [a, b, c, d]",
-  // "unsupported version N" or "archive integrity check failed: ...".
+  // "unsupported version N", "archive integrity check failed: ..." or "interrupted by a signal".
   std::string message() const;
 
  private:

@@ -20,7 +20,7 @@ std::uint64_t packed(const ArchivedIndexEntry& e) {
 
 }  // namespace
 
-std::optional<TagView> find_tag(const ArchivedDictionary& root, std::uint16_t group, std::uint16_t element,
+std::optional<TagView> find_tag(const ResolvedRoot& root, std::uint16_t group, std::uint16_t element,
                                 std::uint32_t creator_hash) {
   const std::uint64_t key = packed(group, element, creator_hash);
   const IndexArray index = root.index();
@@ -51,7 +51,11 @@ std::optional<TagView> find_tag(const ArchivedDictionary& root, std::uint16_t gr
 std::optional<TagView> TatlDict::lookup(std::uint16_t group, std::uint16_t element,
                                         std::optional<std::string_view> creator) const {
   // hash_creator streams the canonical form into the hash, so no text outlives this line.
-  return find_tag(root(), group, element, hash_creator(creator));
+  const std::uint32_t hash = hash_creator(creator);
+  // Index entries without a creator hold 0, so a creator whose canonical form hashes to 0 would
+  // find them; such a creator cannot be told apart from none and finds nothing.
+  if (creator && hash == 0) return std::nullopt;
+  return find_tag(root_, group, element, hash);
 }
 
 }  // namespace tagatlas

@@ -152,8 +152,9 @@ class ArchivedArray {
 using IndexArray = ArchivedArray<ArchivedIndexEntry, kIndexEntrySize>;
 using RecordArray = ArchivedArray<ArchivedTagRecord, kTagRecordSize>;
 
-// The root record, found at the last kRootSize bytes of a validated archive. Every array is
-// resolved on demand from its self-relative offset; nothing is cached.
+// The root record in place, at the last kRootSize bytes of an archive. Every array is resolved
+// on demand from its self-relative offset, so each call reads the root's bytes again; readers of
+// an opened file use the ResolvedRoot that validation returned instead.
 class ArchivedDictionary {
  public:
   explicit ArchivedDictionary(const unsigned char* root) : p_(root) {}
@@ -179,6 +180,28 @@ class ArchivedDictionary {
   }
 
   const unsigned char* p_;
+};
+
+// The root's three arrays as validation placed them: each position and count was read from the
+// root once, checked, and kept here. Readers use these and never the root's bytes again, so a file
+// rewritten while it is mapped cannot move an array outside the ranges that were checked.
+class ResolvedRoot {
+ public:
+  ResolvedRoot(const unsigned char* address, IndexArray index, RecordArray records,
+               std::span<const unsigned char> strings)
+      : address_(address), index_(index), records_(records), strings_(strings) {}
+
+  // The root record itself.
+  const unsigned char* address() const { return address_; }
+  IndexArray index() const { return index_; }
+  RecordArray records() const { return records_; }
+  std::span<const unsigned char> strings() const { return strings_; }
+
+ private:
+  const unsigned char* address_;
+  IndexArray index_;
+  RecordArray records_;
+  std::span<const unsigned char> strings_;
 };
 
 }  // namespace tagatlas

@@ -1,6 +1,7 @@
 #include "schema/validate.h"
 
 #include <charconv>
+#include <iterator>
 #include <optional>
 
 namespace tagatlas {
@@ -16,6 +17,7 @@ struct RootVector {
   bool records;              // whether each element is checked as a tag record
 };
 
+// In field order; Validator::resolved() relies on it.
 constexpr RootVector kVectors[] = {
     {"index", offsetof(layout::Dictionary, index), kIndexEntrySize, kArchiveAlign, false},
     {"records", offsetof(layout::Dictionary, records), kTagRecordSize, kArchiveAlign, true},
@@ -23,14 +25,15 @@ constexpr RootVector kVectors[] = {
 };
 
 // Checks the bytes that validation gives meaning to, in a fixed order that is not byte order.
+// Each byte is read once; a valid record, the common case, costs one combined test.
 std::optional<RecordCheckError> check_record(const unsigned char* q) {
   const std::uint8_t block = q[offsetof(layout::TagRecord, element_is_block_offset)];
-  if (block > 1) return RecordCheckError{"element_is_block_offset", BoolCheckError{block}};
   const std::uint8_t retired = q[offsetof(layout::TagRecord, retired)];
-  if (retired > 1) return RecordCheckError{"retired", BoolCheckError{retired}};
   const std::uint8_t vr = q[offsetof(layout::TagRecord, vr)];
-  if (vr > kMaxVrCode) return RecordCheckError{"vr", EnumCheckError{vr}};
-  return std::nullopt;
+  if (((block > 1) | (retired > 1) | (vr > kMaxVrCode)) == 0) return std::nullopt;
+  if (block > 1) return RecordCheckError{"element_is_block_offset", BoolCheckError{block}};
+  if (retired > 1) return RecordCheckError{"retired", BoolCheckError{retired}};
+  return RecordCheckError{"vr", EnumCheckError{vr}};
 }
 
 // All positions are kept as integers (addresses or archive offsets), and a pointer is formed only
@@ -53,22 +56,34 @@ class Validator {
     }
     // The root owns its own bytes: every array must end before it.
     hi_ = root;
-    for (const RootVector& vector : kVectors) {
-      if (auto inner = check_vector(root + vector.offset, vector)) {
-        return CheckBytesError{{vector.name, std::move(*inner)}};
+    for (std::size_t i = 0; i < std::size(kVectors); ++i) {
+      if (auto inner = check_vector(root + kVectors[i].offset, kVectors[i], placed_[i])) {
+        return CheckBytesError{{kVectors[i].name, std::move(*inner)}};
       }
     }
     return std::nullopt;
   }
 
-  const unsigned char* root() const { return data_ + (len_ - kRootSize); }
+  // After a successful run(): the arrays exactly as checked, not read from the root again.
+  ResolvedRoot resolved() const {
+    return ResolvedRoot(data_ + (len_ - kRootSize), IndexArray(placed_[0].data, placed_[0].count),
+                        RecordArray(placed_[1].data, placed_[1].count),
+                        {placed_[2].data, placed_[2].count});
+  }
 
  private:
   std::uintptr_t end() const { return start_ + len_; }
   const unsigned char* at(std::uintptr_t address) const { return data_ + (address - start_); }
 
-  std::optional<Inner> check_vector(std::uintptr_t field, const RootVector& vector) {
-    // The field lies inside the root, which is inside the archive.
+  // A checked array: its first element and its count.
+  struct Placed {
+    const unsigned char* data = nullptr;
+    std::uint32_t count = 0;
+  };
+
+  std::optional<Inner> check_vector(std::uintptr_t field, const RootVector& vector, Placed& placed) {
+    // The field lies inside the root, which is inside the archive. Each value is read once: the
+    // ones checked are the ones kept.
     const std::int32_t offset = load_i32(at(field));
     const std::uint32_t count = load_u32(at(field) + offsetof(layout::Vector, count));
 
@@ -103,6 +118,7 @@ class Validator {
       }
     }
     lo_ = target + size;
+    placed = {at(target), count};
     return std::nullopt;
   }
 
@@ -111,6 +127,7 @@ class Validator {
   std::uint64_t len_;
   std::uintptr_t lo_;
   std::uintptr_t hi_;
+  Placed placed_[std::size(kVectors)];
 };
 
 void append_hex(std::string& out, std::uintptr_t value) {
@@ -213,11 +230,11 @@ std::string to_string(const CheckArchiveError& error) {
   return out;
 }
 
-Result<ArchivedDictionary, CheckArchiveError> check_archived_root(const unsigned char* data,
-                                                                  std::uint64_t len) {
+Result<ResolvedRoot, CheckArchiveError> check_archived_root(const unsigned char* data,
+                                                            std::uint64_t len) {
   Validator validator(data, len);
   if (auto error = validator.run()) return std::move(*error);
-  return ArchivedDictionary(validator.root());
+  return validator.resolved();
 }
 
 }  // namespace tagatlas

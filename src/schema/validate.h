@@ -63,10 +63,11 @@ std::string to_string(const CheckArchiveError& error);
 
 // Validates the archive [data, data + len) in one pass: the root is in bounds and aligned; each
 // of its arrays lies inside the archive, is aligned, follows the one before it without overlap and
-// ends before the root; every record's flags are 0 or 1 and its VR code is known. Returns the root
-// view, or the first violation. Reads nothing outside the range. Alignment is tested on addresses,
-// so data should sit at an address aligned like its file offset (a page-aligned mapping does).
-Result<ArchivedDictionary, CheckArchiveError> check_archived_root(const unsigned char* data,
-                                                                  std::uint64_t len);
+// ends before the root; every record's flags are 0 or 1 and its VR code is known. Returns the
+// root's arrays with the positions and counts that were checked (each read from the root once),
+// or the first violation. Reads nothing outside the range. Alignment is tested on addresses, so
+// data should sit at an address aligned like its file offset (a page-aligned mapping does).
+Result<ResolvedRoot, CheckArchiveError> check_archived_root(const unsigned char* data,
+                                                            std::uint64_t len);
 
 }  // namespace tagatlas

@@ -76,6 +76,20 @@ TEST(Lookup, PrivateAndPublicKeysDoNotCross) {
   EXPECT_EQ(d.keyword(0x0019, 0x10, "gems"), "Private");
 }
 
+// "XAI_P774" is already canonical and its FNV-1a hash is 0, the value of entries without a creator.
+TEST(Lookup, CreatorThatHashesToZeroFindsNothing) {
+  ASSERT_EQ(hash_creator(std::string_view("XAI_P774")), 0u);
+  const Opened d(build({entry(0x0010, 0x0010, "PatientName"), entry(0x0019, 0x10, "NoCreator"),
+                        entry(0x0019, 0x10, "Acme", "ACME")}));
+  for (const char* creator : {"XAI_P774", "xai_p774", "  Xai_P774\t"}) {
+    EXPECT_EQ(d.keyword(0x0010, 0x0010, creator), "<miss>") << creator;
+    EXPECT_EQ(d.keyword(0x0019, 0x10, creator), "<miss>") << creator;
+  }
+  EXPECT_EQ(d.keyword(0x0010, 0x0010), "PatientName");
+  EXPECT_EQ(d.keyword(0x0019, 0x10), "NoCreator");
+  EXPECT_EQ(d.keyword(0x0019, 0x10, "acme"), "Acme");
+}
+
 TEST(Lookup, ElementIsComparedExactlyAsPassed) {
   Entry xx = entry(0x0019, 0x0C, "BlockOffset", "GEMS_ACQU_01");
   xx.block_offset = true;

@@ -5,6 +5,7 @@ import pathlib
 
 import pytest
 
+from proc_files import held_by_this_process
 from tagatlas.writer import Entry, encode
 
 ACME = "Acme CT"
@@ -58,22 +59,6 @@ def sample(sample_path):
     return tagatlas.open(sample_path)
 
 
-def _held_resources(path):
-    target = os.fsencode(os.path.realpath(path))
-    fds = 0
-    for name in os.listdir("/proc/self/fd"):
-        try:
-            if os.fsencode(os.readlink(f"/proc/self/fd/{name}")) == target:
-                fds += 1
-        except OSError:
-            pass  # the descriptor of the listing itself is gone by now
-    maps = sum(
-        1 for line in pathlib.Path("/proc/self/maps").read_bytes().splitlines()
-        if line.endswith(b" " + target)
-    )  # fmt: skip
-    return fds, maps
-
-
 # AddressSanitizer reserves terabytes of address space at start, so a child process that inherits
 # its preloaded runtime cannot run under a memory limit.
 SANITIZED = os.path.exists("/proc/self/maps") and b"libasan" in pathlib.Path(
@@ -90,4 +75,4 @@ def sanitized():
 @pytest.fixture
 def held():
     """Returns held(path) -> (descriptors open on path, mappings of path) in this process."""
-    return _held_resources
+    return held_by_this_process

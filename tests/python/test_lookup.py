@@ -74,6 +74,20 @@ def test_empty_and_blank_creators_are_one_key(write_dict):
     assert d.lookup(0x0011, 0x0001) is None
 
 
+# The canonical form "XAI_P774" hashes to 0, the value stored for entries without a creator.
+@pytest.mark.parametrize("creator", ["XAI_P774", "xai_p774", " Xai_P774\t"])
+def test_creator_hashing_to_zero_finds_nothing(write_dict, creator):
+    d = tagatlas.open(write_dict([Entry(0x0010, 0x0010, "PatientName", "Patient's Name", "PN"),
+                                  Entry(0x0019, 0x0010, "NoCreator", "No Creator", "LO")]))
+    assert d.lookup(0x0010, 0x0010, creator) is None
+    assert d.lookup(0x0019, 0x0010, creator) is None
+    assert [d.lookup(0x0010, 0x0010)["keyword"], d.lookup(0x0019, 0x0010)["keyword"]] == [
+        "PatientName", "NoCreator"]
+    bundled = tagatlas.open_default()
+    assert bundled.lookup(0x0010, 0x0010, creator) is None
+    assert bundled.lookup(0x0010, 0x0010)["keyword"] == "PatientName"
+
+
 def test_retired_is_a_bool(sample):
     assert sample.lookup(0x0008, 0x0010)["retired"] is True
     assert sample.lookup(0x0010, 0x0010)["retired"] is False

@@ -1,8 +1,13 @@
 """open(path): path conversion, the exception for each way a file cannot be used, and resources."""
 
+import json
 import os
 import pathlib
+import socket
+import stat
 import struct
+import subprocess
+import sys
 
 import pytest
 
@@ -79,6 +84,72 @@ def test_directory(tmp_path, held):
     assert_plain_error(info.value, OSError, f"cannot open {tmp_path}: io error: ", prefix=True)
     assert info.value.args[0].endswith(")")
     assert held(tmp_path) == (0, 0)
+
+
+def first_block_device():
+    for name in sorted(os.listdir("/dev")):
+        try:
+            if stat.S_ISBLK(os.stat(f"/dev/{name}").st_mode):
+                return f"/dev/{name}"
+        except OSError:
+            pass
+    pytest.skip("no block device is visible under /dev")
+
+
+def make_fifo(tmp_path):
+    os.mkfifo(tmp_path / "fifo.tatl")
+    return tmp_path / "fifo.tatl"
+
+
+def make_fifo_link(tmp_path):
+    (tmp_path / "link.tatl").symlink_to(make_fifo(tmp_path))
+    return tmp_path / "link.tatl"
+
+
+def make_socket(tmp_path):
+    # The bound name stays a socket in the file system after the socket is closed.
+    with socket.socket(socket.AF_UNIX) as s:
+        s.bind(str(tmp_path / "socket.tatl"))
+    return tmp_path / "socket.tatl"
+
+
+# Opened in a child process, so that a FIFO that makes open wait for a writer cannot hang the suite.
+OPEN_IN_CHILD = """
+import json, os, sys
+path, tests = sys.argv[1], sys.argv[2]
+sys.path.insert(0, tests)
+import tagatlas
+from proc_files import held_by_this_process
+before = len(os.listdir("/proc/self/fd")), held_by_this_process(path)
+try:
+    tagatlas.open(path)
+    error = None
+except BaseException as e:
+    error = [type(e).__name__, list(e.args)]
+after = len(os.listdir("/proc/self/fd")), held_by_this_process(path)
+print(json.dumps([error, before == after]))
+"""
+
+
+@pytest.mark.parametrize(
+    "make, kind",
+    [
+        (make_fifo, "a FIFO"),
+        (make_fifo_link, "a FIFO"),
+        (make_socket, "a socket"),
+        (lambda tmp_path: "/dev/null", "a character device"),
+        (lambda tmp_path: first_block_device(), "a block device"),
+    ],
+    ids=["fifo", "symlink to a fifo", "socket", "character device", "block device"],
+)  # fmt: skip
+def test_special_file_is_refused_at_once(tmp_path, make, kind):
+    path = str(make(tmp_path))
+    done = subprocess.run([sys.executable, "-c", OPEN_IN_CHILD, path, os.path.dirname(__file__)],
+                          capture_output=True, text=True, timeout=60)  # fmt: skip
+    assert done.returncode == 0, done.stderr
+    error, nothing_held = json.loads(done.stdout)
+    assert error == ["OSError", [f"cannot open {path}: io error: not a regular file ({kind})"]]
+    assert nothing_held
 
 
 def test_empty_path():
