@@ -67,8 +67,10 @@ Ref new_text(std::string_view text) {
     auto* copy = static_cast<char*>(PyUnicode_DATA(object));
     std::memcpy(copy, text.data(), text.size());
     if (!is_ascii({copy, text.size()})) {
+      // Decoded from the copy too: the decoder reads its input more than once.
+      PyObject* decoded = PyUnicode_DecodeUTF8(copy, size, nullptr);
       Py_DECREF(object);
-      object = PyUnicode_DecodeUTF8(text.data(), size, nullptr);
+      object = decoded;
     }
   }
   if (object == nullptr) throw panic_from_python_error("cannot create a text of the lookup result");
