@@ -22,7 +22,8 @@ inline void do_not_optimize(const T& value) {
 using Side = std::function<double()>;
 
 // A side made of a batch of `ops` operations that returns a checksum. The first call chooses how
-// many batches one measurement runs so that it lasts at least `min_ns`.
+// many batches one measurement runs so that it lasts at least `min_ns`; each measurement runs
+// one more batch before it, untimed, so that it measures the warmed-up state.
 Side repeated(std::function<std::uint64_t()> batch, std::size_t ops, double min_ns = 2e6);
 
 // A side whose operation times itself and returns the nanoseconds of the part that counts (an
