@@ -4,7 +4,7 @@
     >>> rows = explain("CT_small.dcm")                  # or a DICOM JSON file, or parsed JSON
     >>> row = next(r for r in rows if r.tag == "0019,1002")
     >>> row.creator, row.keyword, row.name, row.vr, row.dictionary_vr
-    ('GEMS_ACQU_01', 'NumberOfCellsInDetector', 'Number of Cells In Detector', 'SL', 'SL')
+    ('GEMS_ACQU_01', 'NumberOfCellsInDetector', 'Detector Channel', 'SL', 'SL')
 
 One `Explained` row per data element, in the order of the data (File Meta Information first,
 then each data set in tag order, each sequence's items right after it), with its path
@@ -26,7 +26,7 @@ import os
 import struct
 
 from . import dicom_json
-from .naming import Explained, Namer, is_private_group
+from .naming import Explained, Namer, default_namer, is_private_group
 
 __all__ = ["explain", "Explained", "ExplainError"]
 
@@ -46,11 +46,11 @@ class ExplainError(ValueError):
 
 def sniff(head: bytes) -> str | None:
     """What the first bytes of a file say it is: JSON, DICOM, BARE_DICOM, or None."""
+    if head[_PREAMBLE : _PREAMBLE + 4] == _MAGIC:
+        return DICOM
     text = head.removeprefix(b"\xef\xbb\xbf").lstrip(b" \t\r\n")
     if text[:1] in (b"{", b"["):
         return JSON
-    if head[_PREAMBLE : _PREAMBLE + 4] == _MAGIC:
-        return DICOM
     if head[:2] in _BARE_STARTS and len(head) >= 8:
         return BARE_DICOM
     return None
@@ -72,7 +72,10 @@ def explain(
     pydicom installed, `dicom_json.DicomJsonError` for a parsed document of the wrong shape, and
     what `tagatlas.open` raises for a dictionary that does not open.
     """
-    namer = dictionary if isinstance(dictionary, Namer) else Namer(dictionary)
+    if isinstance(dictionary, Namer):
+        namer = dictionary
+    else:
+        namer = default_namer() if dictionary is None else Namer(dictionary)
     if isinstance(source, (str, os.PathLike)):
         found = _read_path(source, namer)
     elif isinstance(source, (dict, list)):

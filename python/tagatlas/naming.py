@@ -24,11 +24,13 @@ import os
 from typing import NamedTuple
 
 from .description import parse_description
-from .elements import find_element, same_creator
-from .table import read_table
+from .elements import BLOCK_OFFSET, FULL_ELEMENT, find_element, same_creator
+from .table import EntryTable, read_table
 from .writer import hash_creator
 
-__all__ = ["Occurrence", "Explained", "Namer", "is_private_group", "creator_slot"]
+__all__ = [
+    "Occurrence", "Explained", "Namer", "default_namer", "is_private_group", "creator_slot",
+]
 
 # Named by the rule that defines them, not by a dictionary entry.
 RULE = "rule"
@@ -36,6 +38,8 @@ MASK = "mask"
 
 _PRIVATE_CREATOR = ("PrivateCreator", "Private Creator", "LO", "1")
 _GROUP_LENGTH = ("GroupLength", "Group Length", "UL", "1")
+
+_new_tuple = tuple.__new__
 
 # A VR of the dictionary that says nothing to compare with.
 _NO_VR = frozenset(["??", "NONE"])
@@ -59,25 +63,26 @@ class Occurrence(NamedTuple):
 class Explained(NamedTuple):
     """One data element of the data, named. `_asdict()` gives the JSON form.
 
-    `tag` is "GGGG,EEEE"; `vr` the data's VR (None where the data states none); `dictionary_vr`
-    the VR the dictionary (or the rule) gives, or its VR choice ("US or SS"), None when unknown;
-    `vr_differs` is set only where the data states a VR that the dictionary's does not allow.
-    `match` says how the entry was found: "full_element", "block_offset", "mask" or "rule";
-    None when `unknown` says why not. `text` is the entry's descriptive text.
+    `tag` is "GGGG,EEEE"; `vr` the data's VR (None where the data states none);
+    `vr_differs` is set only where the data states a VR that the dictionary's does not allow;
+    `dictionary_vr` the VR the dictionary (or the rule) gives, or its VR choice ("US or SS"),
+    None when unknown. `match` says how the entry was found: "full_element", "block_offset",
+    "mask" or "rule"; None when `unknown` says why not. `text` is the entry's descriptive text.
     """
 
     path: str
     tag: str
     private: bool
     creator: str | None
+    vr: str | None
+    vr_differs: bool
+    # From here on the fields of _Named, in its order.
     keyword: str
     name: str
-    vr: str | None
     dictionary_vr: str | None
-    vr_differs: bool
     vm: str
     retired: bool
-    sources: list[str]
+    sources: tuple[str, ...]
     mask: str | None
     match: str | None
     unknown: str | None
@@ -133,27 +138,42 @@ def _mask_test(mask: str) -> tuple[int, int, bool]:
 class Namer:
     """Names occurrences from one dictionary (a `.tatl` path, None for the bundled one).
 
-    Results are kept per (group, element, creator), so elements that repeat in many items are
-    looked up once. Raises what `tagatlas.open` raises for a dictionary that does not open.
+    What it finds is kept per (group, element, creator), up to KEEP keys, so elements that
+    repeat in many items and files are looked up once; reuse a Namer for many inputs (`explain`
+    shares one for the bundled dictionary, see `default_namer`). Raises what `tagatlas.open`
+    raises for a dictionary that does not open.
     """
 
+    KEEP = 1 << 16
+
     def __init__(self, dictionary: str | os.PathLike[str] | None = None) -> None:
-        self._table = read_table(dictionary)
-        self._dict = self._table.dict
+        if dictionary is None:
+            from .default import open_default
+
+            self._dict = open_default()
+        else:
+            from ._tagatlas import open as open_dict
+
+            self._dict = open_dict(dictionary)
+        self._path = dictionary
+        self._columns: EntryTable | None = None
         self._known: dict[tuple[int, int, str | None], _Named] = {}
         self._group_masks: dict[int, list[tuple[int, int, bool, dict]]] = {}
         self._creator_groups: dict[tuple[int, str], bool] = {}
 
     def name(self, occurrence: Occurrence) -> Explained:
-        group, element, vr, creator = occurrence[1:]
+        path, group, element, vr, creator = occurrence
         private = is_private_group(group)
-        named = self._named(group, element, creator, private)
-        return Explained(
-            occurrence.path, f"{group:04X},{element:04X}", private, creator if private else None,
-            named.keyword, named.name, vr, named.vr, _differs(vr, named.vr), named.vm,
-            named.retired, list(named.sources), named.mask, named.match, named.unknown,
-            named.text,
-        )  # fmt: skip
+        named = self._known.get((group, element, creator))
+        if named is None:
+            named = self._named(group, element, creator, private)
+        differs = vr is not None and vr != named.vr and _differs(vr, named.vr)
+        # Built as a tuple: this runs once per element of the data, and the keyword form of a
+        # sixteen-field NamedTuple costs as much as the lookup.
+        return _new_tuple(Explained, (
+            path, f"{group:04X},{element:04X}", private, creator if private else None, vr,
+            differs, *named,
+        ))  # fmt: skip
 
     def is_sequence(self, group: int, element: int, creator: str | None) -> bool:
         """Whether the dictionary gives (group, element) of `creator` the VR SQ."""
@@ -163,8 +183,18 @@ class Namer:
         key = (group, element, creator)
         named = self._known.get(key)
         if named is None:
-            named = self._known[key] = self._look_up(group, element, creator, private)
+            named = self._look_up(group, element, creator, private)
+            if len(self._known) >= self.KEEP:
+                self._known.clear()  # data full of odd tags must not grow it without bound
+            self._known[key] = named
         return named
+
+    @property
+    def _table(self) -> EntryTable:
+        """The dictionary's index as columns, read on first need (masks, creators of a group)."""
+        if self._columns is None:
+            self._columns = read_table(self._path)
+        return self._columns
 
     # -- the dictionary -------------------------------------------------------------------------
 
@@ -178,9 +208,10 @@ class Namer:
             if found is not None:
                 return _from_entry(found.entry, found.form)
             return _unknown("element" if self._knows_creator(group, creator) else "creator")
-        found = find_element(self._dict, group, element)
-        if found is not None:
-            return _from_entry(found.entry, found.form)
+        # Without a creator find_element is one lookup; made directly, as most elements are public.
+        entry = self._dict.lookup(group, element)
+        if entry is not None:
+            return _from_entry(entry, BLOCK_OFFSET if entry["block_offset"] else FULL_ELEMENT)
         if element == 0x0000:
             return _by_rule(*_GROUP_LENGTH)
         if not private:
@@ -235,18 +266,22 @@ class Namer:
                     if entry is not None and same_creator(entry["creator"], creator):
                         known = True
                         break
+            if len(self._creator_groups) >= self.KEEP:
+                self._creator_groups.clear()  # creators come from the data: keep it bounded
             self._creator_groups[key] = known
         return known
 
 
 def _from_entry(entry: dict, form: str) -> _Named:
-    facts = parse_description(entry["description"])
-    vr = entry["vr"]
-    if vr == "??":
-        vr = facts.vr
+    description, vr = entry["description"], entry["vr"]
+    if description.startswith("VM ") and ";" not in description and "\n" not in description:
+        vm, choice, mask, text = description[3:], None, None, ""  # the common "VM 1", quickly
+    else:
+        facts = parse_description(description)
+        vm, choice, mask, text = facts.vm, facts.vr, facts.mask, facts.text
     return _Named(
-        entry["keyword"], entry["name"], vr, facts.vm, entry["retired"], tuple(entry["sources"]),
-        facts.mask, form, None, facts.text,
+        entry["keyword"], entry["name"], choice if vr == "??" else vr, vm, entry["retired"],
+        tuple(entry["sources"]), mask, form, None, text,
     )  # fmt: skip
 
 
@@ -256,3 +291,20 @@ def _differs(stated: str | None, dictionary_vr: str | None) -> bool:
     if stated == dictionary_vr:
         return False
     return stated not in dictionary_vr.split(" or ")
+
+
+_default: Namer | None = None
+
+
+def default_namer() -> Namer:
+    """The process's one Namer on the bundled dictionary, made on first use.
+
+    The bundled file never changes while a process runs, so what one call finds serves the
+    next. Sharing it between threads is safe: its caches are dicts that only ever gain entries
+    (or are cleared whole), each entry computed from the immutable dictionary, so a racing
+    thread at worst looks a tag up twice.
+    """
+    global _default
+    if _default is None:
+        _default = Namer()
+    return _default

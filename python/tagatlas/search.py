@@ -2,10 +2,9 @@
 
     >>> from tagatlas.search import search
     >>> [hit.tag for hit in search(["patient", "birth", "date"])]
-    ['(0010,0030)']
-    >>> hit = search(["overlay", "data"], private=False)[0]
-    >>> hit.tag, hit.keyword, hit.vr
-    ('(60xx,3000)', 'OverlayData', 'OB or OW')
+    ['(0010,0030)', '(0010,0033)']
+    >>> [(hit.tag, hit.keyword, hit.vr) for hit in search(["overlay", "data"], private=False)]
+    [('(2040,0020)', 'OverlayPixelDataSequence', 'SQ'), ('(60xx,3000)', 'OverlayData', 'OB or OW')]
 
 An entry matches when each word occurs in its keyword or its name, ignoring case, starting where a
 word of it starts (the keyword's words begin at its capitals: "birth" and "birthdate" find

@@ -112,8 +112,8 @@ def test_names_every_element_of_a_written_file(tmp_path, dict_path, implicit):
     assert rows[0].path == "0002,0000" and rows[0].name == "Group Length"  # File Meta first
     assert found["0028,0040"].retired and not found["0010,0010"].retired
     assert found["6002,3000"].mask == "60xx3000"
-    assert found["0010,0010"].sources == ["pydicom", "dcmtk"]
-    assert found["0019,100C"].sources == ["vendor"]
+    assert found["0010,0010"].sources == ("pydicom", "dcmtk")
+    assert found["0019,100C"].sources == ("vendor",)
 
 
 def test_implicit_vr_states_no_vr_and_flags_nothing(tmp_path, dict_path):
