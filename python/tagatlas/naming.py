@@ -279,10 +279,10 @@ def _from_entry(entry: dict, form: str) -> _Named:
     else:
         facts = parse_description(description)
         vm, choice, mask, text = facts.vm, facts.vr, facts.mask, facts.text
-    return _Named(
+    return _new_tuple(_Named, (
         entry["keyword"], entry["name"], choice if vr == "??" else vr, vm, entry["retired"],
         tuple(entry["sources"]), mask, form, None, text,
-    )  # fmt: skip
+    ))  # fmt: skip
 
 
 def _differs(stated: str | None, dictionary_vr: str | None) -> bool:
