@@ -84,7 +84,7 @@ def _walk(pydicom, ds, prefix: str, is_sequence) -> Iterator[Occurrence]:
     # Only a data set read as implicit VR holds converted elements (sequences) whose VR is the
     # reader's guess; one built in memory (None) states its VRs.
     implicit = ds.original_encoding[0] is True
-    tags = sorted(ds.keys())
+    tags = sorted(map(int, ds.keys()))  # plain ints: BaseTag compares in Python code
     creators = {
         tag: _creator_text(pydicom, ds, tag)
         for tag in tags
