@@ -3,6 +3,9 @@
     tagatlas lookup GGGG,EEEE [--creator TEXT] [--dict FILE] [--json]
     tagatlas build -o OUT.tatl [--dcmtk FILE]... [--pydicom] [--name NAME] [--verbose]
     tagatlas info FILE
+    tagatlas search WORDS... [--public|--private] [--creator C] [--retired|--current]
+                    [--descriptions] [--json] [--dict FILE]
+    tagatlas explain INPUT [--json] [--private-only] [--dict FILE]
 
 Exit status: 0 on success; 1 when `lookup` finds no entry or `info` finds a file that does not
 open; 2, with one line on stderr, for bad arguments, for files that cannot be read or written
@@ -24,6 +27,10 @@ it as a dictionary.
 `build --name NAME` sets the source name that the entries read from the `--dcmtk` files record in
 their sources (default "dcmtk"), e.g. to tell a site's own dictionary from DCMTK's. The file format
 has no name field of its own.
+
+`search` exits with status 1 when no entry matches. `explain` names the elements of a DICOM file
+(read with pydicom, the `dicom` extra) or of DICOM JSON; input that is neither, or a DICOM file
+without pydicom installed, gives one line on stderr and status 2.
 """
 
 from __future__ import annotations
@@ -336,6 +343,114 @@ def cmd_info(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
+def _dictionary_error(e: OSError | ValueError, path: str | None) -> CommandError:
+    # read_table's own open reports a missing file as the OS does; say it as `_open` does.
+    if isinstance(e, OSError) and e.filename is not None and e.strerror:
+        return CommandError(f"cannot open {path}: {e.strerror}")
+    return CommandError(str(e))
+
+
+def _search_rows(hits) -> list[list[str]]:
+    return [
+        [h.tag, h.keyword, h.name, h.vr, h.creator or "", "retired" if h.retired else ""]
+        for h in hits
+    ]
+
+
+def cmd_search(args: argparse.Namespace) -> int:
+    from .search import search
+    from .terminal import columns, terminal_width, wrapped, write_json, write_lines
+
+    if args.creator is not None:
+        if args.public:
+            raise CommandError("--creator selects private entries; it cannot go with --public")
+        try:
+            args.creator.encode("utf-8")
+        except UnicodeEncodeError:
+            raise CommandError(f"--creator {args.creator!r} is not valid UTF-8") from None
+    try:
+        hits = search(
+            args.words,
+            private=True if args.private or args.creator is not None else
+            False if args.public else None,
+            creator=args.creator,
+            retired=True if args.retired else False if args.current else None,
+            descriptions=args.descriptions,
+            dictionary=args.dict,
+        )  # fmt: skip
+    except (OSError, ValueError) as e:
+        raise _dictionary_error(e, args.dict) from None
+    if not hits:
+        message = f"no entry matches {' '.join(map(repr, args.words))}"
+        if args.json:
+            print("[]")
+            print(message, file=sys.stderr)
+        else:
+            write_lines(sys.stdout, [message])
+        return EXIT_NOT_FOUND
+    if args.json:
+        write_json(sys.stdout, [h._asdict() for h in hits], one_per_line=True)
+        return EXIT_OK
+    lines = columns(["TAG", "KEYWORD", "NAME", "VR", "CREATOR", "RETIRED"], _search_rows(hits))
+    if args.descriptions:
+        # The descriptive text, where there is any, under its row.
+        width, out = terminal_width(), lines[:1]
+        for line, hit in zip(lines[1:], hits):
+            out += [line] + wrapped(hit.text, width)
+        lines = out
+    write_lines(sys.stdout, lines)
+    return EXIT_OK
+
+
+_UNKNOWN = {
+    "tag": "<unknown tag>",
+    "no creator": "<unknown: no creator element for its block>",
+    "creator": "<unknown creator>",
+    "element": "<unknown element of its creator>",
+}
+
+
+def _explain_row(r) -> list[str]:
+    notes = (["retired"] if r.retired else []) + (["VR differs"] if r.vr_differs else [])
+    return [
+        r.path, r.vr or "-", r.dictionary_vr or "-", r.keyword,
+        r.name if r.unknown is None else _UNKNOWN[r.unknown],
+        r.creator or "", ",".join(r.sources), ", ".join(notes),
+    ]  # fmt: skip
+
+
+def cmd_explain(args: argparse.Namespace) -> int:
+    from .dicom_file import PydicomMissingError
+    from .explain import ExplainError, explain
+    from .naming import Namer
+    from .terminal import columns, terminal_width, wrapped, write_json, write_lines
+
+    try:
+        namer = Namer(args.dict)
+    except (OSError, ValueError) as e:
+        raise _dictionary_error(e, args.dict) from None
+    try:
+        rows = explain(args.input, namer, private_only=args.private_only)
+    except OSError as e:
+        raise CommandError(f"cannot read {args.input}: {e.strerror or e}") from None
+    except (ExplainError, PydicomMissingError) as e:
+        raise CommandError(str(e)) from None
+    if args.json:
+        write_json(sys.stdout, [r._asdict() for r in rows], one_per_line=True)
+        return EXIT_OK
+    if not rows:
+        return EXIT_OK
+    headers = ["PATH", "VR", "DICT VR", "KEYWORD", "NAME", "CREATOR", "SOURCES", "NOTES"]
+    lines = columns(headers, map(_explain_row, rows))
+    width, out = terminal_width(), lines[:1]
+    for line, row in zip(lines[1:], rows):
+        out.append(line)
+        if row.text:
+            out += wrapped(row.text, width)
+    write_lines(sys.stdout, out)
+    return EXIT_OK
+
+
 def make_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="DICOM data-element dictionary lookups.")
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
@@ -358,6 +473,27 @@ def make_parser() -> argparse.ArgumentParser:
     p = sub.add_parser("info", help="show a dictionary file's counts and whether it opens")
     p.add_argument("file", metavar="FILE")
     p.set_defaults(run=cmd_info)
+
+    p = sub.add_parser("search", help="find entries by words of their keyword or name")
+    p.add_argument("words", nargs="+", metavar="WORD", help="all must occur (case ignored)")
+    which = p.add_mutually_exclusive_group()
+    which.add_argument("--public", action="store_true", help="public entries only")
+    which.add_argument("--private", action="store_true", help="private entries only")
+    p.add_argument("--creator", metavar="C", help="entries of this private creator only")
+    age = p.add_mutually_exclusive_group()
+    age.add_argument("--retired", action="store_true", help="retired entries only")
+    age.add_argument("--current", action="store_true", help="entries not retired only")
+    p.add_argument("--descriptions", action="store_true", help="search the descriptive text too")
+    p.add_argument("--json", action="store_true", help="print the matches as a JSON array")
+    p.add_argument("--dict", metavar="FILE", help="dictionary file (default: the bundled one)")
+    p.set_defaults(run=cmd_search)
+
+    p = sub.add_parser("explain", help="name every data element of a DICOM file or DICOM JSON")
+    p.add_argument("input", metavar="INPUT", help="a DICOM file or a DICOM JSON document")
+    p.add_argument("--json", action="store_true", help="print one JSON object per element")
+    p.add_argument("--private-only", action="store_true", help="private elements only")
+    p.add_argument("--dict", metavar="FILE", help="dictionary file (default: the bundled one)")
+    p.set_defaults(run=cmd_explain)
     return parser
 
 

@@ -1,0 +1,106 @@
+"""Text for a terminal: aligned columns, wrapped text, and output that never fails to encode.
+
+The command line prints texts read from dictionaries and from DICOM data: vendor strings in any
+character set, control characters a damaged file may hold, lone surrogates from JSON escapes. None
+of that may stop the output or drive the terminal, so `visible` shows control characters as
+escapes, and `write_lines` and `write_json` escape what the stream's encoding cannot hold.
+
+    >>> columns(["TAG", "NAME"], [["(0010,0010)", "Patient's Name"]])
+    ['TAG          NAME', "(0010,0010)  Patient's Name"]
+"""
+
+from __future__ import annotations
+
+import codecs
+import json
+import re
+import shutil
+import textwrap
+from collections.abc import Iterable, Sequence
+from typing import TextIO
+
+__all__ = ["visible", "columns", "wrapped", "write_lines", "write_json", "terminal_width"]
+
+# C0 and C1 controls and DEL: shown as escapes so that data cannot move the cursor or recolour.
+_CONTROLS = re.compile(r"[\x00-\x1f\x7f-\x9f]")
+
+_GAP = "  "
+
+
+def visible(text: str) -> str:
+    """`text` with control characters written as Python escapes ("\\n", "\\x1b")."""
+    if not _CONTROLS.search(text):
+        return text
+    return _CONTROLS.sub(lambda m: repr(m.group())[1:-1], text)
+
+
+def columns(headers: Sequence[str], rows: Iterable[Sequence[str]]) -> list[str]:
+    """The header and the rows as lines of left-aligned columns, without trailing spaces."""
+    table = [list(headers)] + [[visible(cell) for cell in row] for row in rows]
+    widths = [max(len(row[i]) for row in table) for i in range(len(headers))]
+    return [
+        _GAP.join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip() for row in table
+    ]
+
+
+def terminal_width() -> int:
+    """The terminal's width in columns (80 when the output is not a terminal)."""
+    return shutil.get_terminal_size().columns
+
+
+def wrapped(text: str, width: int, indent: str = "    ") -> list[str]:
+    """`text` wrapped to `width` columns under `indent`, paragraph by paragraph."""
+    lines = []
+    for paragraph in text.splitlines():
+        if not paragraph.strip():
+            lines.append("")
+            continue
+        lines += textwrap.wrap(
+            visible(paragraph), max(width, len(indent) + 20),
+            initial_indent=indent, subsequent_indent=indent,
+        )  # fmt: skip
+    return lines
+
+
+def _encoding(stream: TextIO) -> str:
+    encoding = getattr(stream, "encoding", None) or "utf-8"
+    try:
+        return codecs.lookup(encoding).name
+    except LookupError:
+        return "utf-8"
+
+
+def write_lines(stream: TextIO, lines: Iterable[str]) -> None:
+    """Writes each line, escaping (backslashreplace) what the stream's encoding cannot hold."""
+    encoding = _encoding(stream)
+    for line in lines:
+        try:
+            line.encode(encoding)
+        except UnicodeEncodeError:
+            line = line.encode(encoding, "backslashreplace").decode(encoding)
+        stream.write(line + "\n")
+
+
+def write_json(stream: TextIO, value: object, *, one_per_line: bool = False) -> None:
+    """Writes `value` as JSON; a list with `one_per_line` as one item per line.
+
+    Non-ASCII text is written as itself when the stream can hold it and as JSON escapes
+    otherwise, so the output is always valid JSON with nothing lost.
+    """
+    encoding = _encoding(stream)
+
+    def dump(item: object) -> str:
+        text = json.dumps(item, ensure_ascii=False)
+        try:
+            text.encode(encoding)
+        except UnicodeEncodeError:
+            text = json.dumps(item)  # lone surrogates and unencodable text as \\u escapes
+        return text
+
+    if one_per_line and isinstance(value, list):
+        if not value:
+            stream.write("[]\n")
+            return
+        stream.write("[\n" + ",\n".join(dump(item) for item in value) + "\n]\n")
+    else:
+        stream.write(dump(value) + "\n")
