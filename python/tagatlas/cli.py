@@ -165,25 +165,44 @@ def _open(path: str | None):
 
 
 def _format_entry(entry: dict, matched: str) -> str:
+    from .description import parse_description
+    from .terminal import terminal_width, wrapped
+
+    facts = parse_description(entry["description"])
     tag = _tag_text(entry["group"], entry["element"], entry["block_offset"])
+    vr = entry["vr"] if facts.vr is None else f"{entry['vr']} ({facts.vr})"
     rows = [
         ("tag", tag),
         ("keyword", entry["keyword"]),
         ("name", entry["name"]),
-        ("vr", entry["vr"]),
+        ("vr", vr),
+        ("vm", facts.vm),
         ("creator", entry["creator"]),
-        ("description", entry["description"]),
         ("retired", "yes" if entry["retired"] else "no"),
         ("block offset", "yes" if entry["block_offset"] else "no"),
         ("sources", ", ".join(entry["sources"])),
         ("matched", matched),
     ]
-    return "\n".join(f"{label + ':':<14}{value}".rstrip() for label, value in rows)
+    if facts.mask is not None:
+        rows.insert(1, ("mask", _mask_text(facts.mask)))
+    lines = [f"{label + ':':<14}{value}".rstrip() for label, value in rows]
+    if facts.text:
+        # The descriptive text last, wrapped for the terminal; --json gives it whole.
+        lines.append("description:")
+        lines += wrapped(facts.text, terminal_width(), indent=" " * 14)
+    return "\n".join(lines)
 
 
-def _lookup(d, group: int, element: int, creator: str | None, path: str | None) -> dict | None:
+def _mask_text(mask: str) -> str:
+    return f"({mask[:4]},{mask[4:]})"
+
+
+def _find(d, group: int, element: int, creator: str | None, path: str | None):
+    """The entry of a data element as a file carries it (full element, then block form)."""
+    from .elements import find_element
+
     try:
-        return d.lookup(group, element, creator)
+        return find_element(d, group, element, creator)
     except BaseException as e:
         # PanicException derives from BaseException; the class is looked up only when needed.
         import tagatlas
@@ -195,6 +214,8 @@ def _lookup(d, group: int, element: int, creator: str | None, path: str | None) 
 
 
 def cmd_lookup(args: argparse.Namespace) -> int:
+    from .elements import BLOCK_OFFSET
+
     group, element = args.tag
     d = _open(args.dict)
     if args.creator is not None:
@@ -203,20 +224,12 @@ def cmd_lookup(args: argparse.Namespace) -> int:
         except UnicodeEncodeError:
             raise CommandError(f"--creator {args.creator!r} is not valid UTF-8") from None
     full = _tag_text(group, element)
-    entry = _lookup(d, group, element, args.creator, args.dict)
-    tried = [full]
-    if entry is not None and entry["block_offset"]:
-        # The index key matched as given, and the entry says it is stored by its block offset.
-        form, matched = "block_offset", f"block offset {_tag_text(group, element & 0xFF, True)}"
-    else:
-        form, matched = "full_element", f"full element {full}"
-    # Private data elements live at (gggg,xxEE); dictionaries key most of them by EE alone.
-    if entry is None and group % 2 == 1 and element > 0xFF:
-        low = element & 0xFF
-        entry = _lookup(d, group, low, args.creator, args.dict)
-        form, matched = "block_offset", f"block offset {_tag_text(group, low, True)} of {full}"
-        tried.append(_tag_text(group, low, True))
-    if entry is None:
+    found = _find(d, group, element, args.creator, args.dict)
+    if found is None:
+        tried = [full]
+        # Private data elements live at (gggg,xxEE); dictionaries key most of them by EE alone.
+        if element > 0xFF and (args.creator is not None or group % 2 == 1):
+            tried.append(_tag_text(group, element & 0xFF, True))
         creator = f" with creator {args.creator!r}" if args.creator is not None else ""
         message = f"no entry for {' or '.join(tried)}{creator}"
         if args.json:
@@ -225,8 +238,15 @@ def cmd_lookup(args: argparse.Namespace) -> int:
         else:
             print(message)
         return EXIT_NOT_FOUND
+    entry = found.entry
+    if found.form != BLOCK_OFFSET:
+        matched = f"full element {full}"
+    elif element > 0xFF:
+        matched = f"block offset {_tag_text(group, element & 0xFF, True)} of {full}"
+    else:
+        matched = f"block offset {_tag_text(group, element, True)}"
     if args.json:
-        print(json.dumps({**entry, "matched": form}, ensure_ascii=False))
+        print(json.dumps({**entry, "matched": found.form}, ensure_ascii=False))
     else:
         print(_format_entry(entry, matched))
     return EXIT_OK

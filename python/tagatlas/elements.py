@@ -53,15 +53,16 @@ def _checked(entry: dict | None, creator: str | None) -> dict | None:
 def find_element(d, group: int, element: int, creator: str | None = None) -> Found | None:
     """The entry for data element (group, element) of the given creator, or None.
 
-    `d` is a `tagatlas.Dict`. Without a creator only entries without one are found. With one,
-    the full element is tried first; for an element above 0xFF its low byte is tried next, and
-    only a block-offset entry is accepted there (a stored element at or below 0xFF that is not a
-    block offset is another element, one of the creator slots (gggg,0010-00FF)).
+    `d` is a `tagatlas.Dict`. Without a creator only entries without one are found. The full
+    element is tried first; for an element above 0xFF of a private (odd) group, or of any group
+    when a creator is given, its low byte is tried next, and only a block-offset entry is
+    accepted there (a stored element at or below 0xFF that is not a block offset is another
+    element, one of the creator slots (gggg,0010-00FF)).
     """
     entry = _checked(d.lookup(group, element, creator), creator)
     if entry is not None:
         return Found(entry, BLOCK_OFFSET if entry["block_offset"] else FULL_ELEMENT)
-    if creator is None or element <= 0xFF:
+    if element <= 0xFF or (creator is None and group % 2 == 0):
         return None
     entry = _checked(d.lookup(group, element & 0xFF, creator), creator)
     if entry is not None and entry["block_offset"]:

@@ -609,3 +609,34 @@ def test_failed_error_output_still_ends_with_status_2(tmp_path):
     with open("/dev/full", "w") as full:
         result = run_program("info", tmp_path / "absent.tatl", stderr=full)
     assert (result.returncode, result.stdout) == (2, "")
+
+
+def test_lookup_shows_facts_and_wrapped_description(capsys, tmp_path, monkeypatch):
+    text = "Overlay pixel data. " * 6 + "\nThe order of pixels is left to right."
+    path = tmp_path / "d.tatl"
+    write(path, [Entry(0x6000, 0x3000, "OverlayData", "Overlay Data", "??",
+                       description=f"VM 1-n; VR OB or OW; mask 60xx3000\n{text}")])  # fmt: skip
+    monkeypatch.setenv("COLUMNS", "50")
+    status, out, _ = run(capsys, "lookup", "6000,3000", "--dict", path)
+    assert status == 0
+    lines = out.splitlines()
+    rows = fields("\n".join(lines[: lines.index("description:")]))
+    assert (rows["vr"], rows["vm"], rows["mask"]) == ("?? (OB or OW)", "1-n", "(60xx,3000)")
+    body = lines[lines.index("description:") + 1 :]
+    assert all(line.startswith(" " * 14) and len(line) <= 50 for line in body)
+    assert " ".join(line.strip() for line in body) == " ".join(text.split())
+    # JSON keeps the description whole.
+    status, out, _ = run(capsys, "lookup", "6000,3000", "--dict", path, "--json")
+    assert json.loads(out)["description"] == f"VM 1-n; VR OB or OW; mask 60xx3000\n{text}"
+
+
+def test_lookup_checks_the_creator_text_not_only_its_hash(capsys, tmp_path):
+    # "ACME 462789" and "ACME 679192" share one 32-bit hash.
+    path = tmp_path / "d.tatl"
+    write(path, [Entry(0x0031, 0x10, "Kw", "Name", "UL", creator="ACME 462789",
+                       block_offset=True)])  # fmt: skip
+    status, out, _ = run(capsys, "lookup", "0031,1010", "--dict", path, "--creator", "acme 462789")
+    assert status == 0 and fields(out)["keyword"] == "Kw"
+    status, out, _ = run(capsys, "lookup", "0031,1010", "--dict", path, "--creator", "ACME 679192")
+    message = "no entry for (0031,1010) or (0031,xx10) with creator 'ACME 679192'\n"
+    assert (status, out) == (1, message)
