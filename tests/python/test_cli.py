@@ -279,6 +279,27 @@ def test_build_entry_the_format_cannot_hold(capsys, tmp_path):
     assert "' is 70000 bytes, at most 65535" in err and len(err) < 200
 
 
+def test_build_with_the_standards_texts(capsys, tmp_path, monkeypatch):
+    pytest.importorskip("dicom_standard")
+    source = tmp_path / "s.dic"
+    source.write_text("(0010,0010)\tPN\tPatientName\t1\tDICOM\n")
+    out_path = tmp_path / "o.tatl"
+    status, _, err = run(capsys, "build", "-o", out_path, "--dcmtk", source, "--standard")
+    assert (status, err) == (0, "")
+    entry = tagatlas.open(out_path).lookup(0x0010, 0x0010)
+    assert entry["description"] == "VM 1\nPatient's full name."
+
+    import importlib.metadata
+
+    def missing(name):
+        raise importlib.metadata.PackageNotFoundError(name)
+
+    monkeypatch.setattr(importlib.metadata, "distribution", missing)
+    status, _, err = run(capsys, "build", "-o", out_path, "--dcmtk", source, "--standard")
+    assert (status, err) == (2, "tagatlas: error: --standard needs the dicom-standard package "
+                                "(pip install dicom-standard==0.1.0)\n")  # fmt: skip
+
+
 def test_build_pydicom_missing(capsys, tmp_path, monkeypatch):
     monkeypatch.setitem(sys.modules, "pydicom", None)  # makes `import pydicom` fail
     status, _, err = run(capsys, "build", "-o", tmp_path / "o.tatl", "--pydicom")
