@@ -21,8 +21,23 @@ _MASK_FACT = "; mask "
 _NO_FACTS: tuple[str, None, None] = ("", None, None)
 
 
+# Dictionaries repeat a few facts lines over thousands of entries ("VM 1"): answers are kept, up to
+# a bound, by description.
+_MEMO_LIMIT = 4096
+_memo: dict[str, tuple[str, str | None, str | None]] = {}
+
+
 def read_facts(description: str) -> tuple[str, str | None, str | None]:
     """(vm, vr, mask) of a description's facts line; ("", None, None) when it has none."""
+    facts = _memo.get(description)
+    if facts is None:
+        if len(_memo) >= _MEMO_LIMIT:
+            _memo.clear()
+        facts = _memo[description] = _read_facts(description)
+    return facts
+
+
+def _read_facts(description: str) -> tuple[str, str | None, str | None]:
     first = description.partition("\n")[0]
     if not first.startswith("VM"):
         return _NO_FACTS

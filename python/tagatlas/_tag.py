@@ -20,7 +20,9 @@ TypeError for a tuple of mixed or unsupported types, or an argument that is not 
 
 from __future__ import annotations
 
-from collections.abc import Callable
+TYPE_CHECKING = False  # typing itself is not imported: its import costs more than a lookup
+if TYPE_CHECKING:
+    from collections.abc import Callable
 
 _U16_MAX = 0xFFFF
 _U32_MAX = 0xFFFF_FFFF

@@ -43,12 +43,11 @@ from __future__ import annotations
 
 import _thread
 import os
-import warnings
 
 from ._facts import read_facts
+from ._public_index import read_keywords, read_repeaters
 from ._tag import format_tag, tag_value
-from ._tagatlas import open as _open
-from .default import open_default
+from .table import read_table
 
 __all__ = [
     "use", "get_entry", "dictionary_has_tag", "dictionary_description", "dictionary_VR",
@@ -75,13 +74,13 @@ class _Unread:
 
 
 # Process-wide state, changed only under _lock. Readers take each global once; `_generation`
-# counts changes, so that an answer computed across a change is not cached.
+# counts changes, so that an answer computed across a change is not cached. The Dict and the
+# table read one file (one descriptor), also if its path is replaced meanwhile.
 _lock = _thread.RLock()
 _generation = 0
-_path: str | os.PathLike[str] | None = None  # None: the bundled dictionary
-_dict = open_default()
-_table = None  # an EntryTable on _dict's file until the public index is read from it
-_index = None  # the PublicIndex of the current file, read on first need
+_table = read_table()  # the bundled dictionary until use() chooses another
+_dict = _table.dict
+_repeaters = None  # the file's repeater masks, read on first need
 _keywords: dict[str, int] | _Unread = _Unread()  # keyword_dict once read; keeps its identity
 _entries: dict = {}  # get_entry: tag argument -> entry
 _private_entries: dict = {}  # get_private_entry: (tag, creator) -> entry
@@ -98,20 +97,14 @@ def use(path: str | os.PathLike[str] | None = None, *, keep_additions: bool = Tr
     map is read again from the new file (`keyword_dict` stays the same object). Entries added with
     the `add_*` functions stay in front of the new file, unless `keep_additions` is False.
 
-        >>> datadict.use("site.tatl")
+        >>> datadict.use("site.tatl")               # doctest: +SKIP
         >>> datadict.use()                          # back to the bundled dictionary
     """
-    global _path, _dict, _table, _index, _generation
-    from .table import read_table
-
-    if path is None:
-        opened, table = open_default(), None
-    else:
-        table = read_table(path)  # the columns and the Dict read one file, even if it is replaced
-        opened = table.dict
+    global _table, _dict, _repeaters, _generation
+    table = read_table(path)
     with _lock:
         _generation += 1
-        _path, _dict, _table, _index = path, opened, table, None
+        _table, _dict, _repeaters = table, table.dict, None
         if not keep_additions:
             _added.clear()
             _added_private.clear()
@@ -120,34 +113,26 @@ def use(path: str | os.PathLike[str] | None = None, *, keep_additions: bool = Tr
         _private_entries.clear()
         if isinstance(_keywords, dict):
             _keywords.clear()
-            _keywords.update(_public_index().keywords)
+            _keywords.update(read_keywords(table))
             _keywords.update(_added_keywords)
 
 
-def _public_index():
-    index = _index
-    if index is not None:
-        return index
-    with _lock:
-        return _read_index()
-
-
-def _read_index():
-    global _index, _table
-    from ._public_index import read_public
-    from .table import read_table
-
-    if _index is None:
-        _index = read_public(_table if _table is not None else read_table(_path))
-        _table = None  # its columns are no longer needed
-    return _index
+def _repeater_info():
+    global _repeaters
+    repeaters = _repeaters
+    if repeaters is None:
+        with _lock:
+            if _repeaters is None:
+                _repeaters = read_repeaters(_table)
+            repeaters = _repeaters
+    return repeaters
 
 
 def _keyword_map() -> dict[str, int]:
     global _keywords
     with _lock:
         if not isinstance(_keywords, dict):
-            keywords = _read_index().keywords
+            keywords = read_keywords(_table)
             keywords.update(_added_keywords)
             _keywords = keywords
             globals()["keyword_dict"] = keywords
@@ -207,7 +192,7 @@ def _find_entry(value: int):
         # to expand. The mask's one entry is stored at another tag of the mask.
         mask = mask_match(value)
         if mask is not None:
-            found = _public_row(d, _public_index().mask_tags[mask])
+            found = _public_row(d, _repeater_info().mask_tags[mask])
             if found is not None:
                 return _public_tuple(*found)
     return _MISSING
@@ -223,7 +208,8 @@ def get_entry(tag) -> tuple[str, str, str, str, str]:
         ('PN', '1', "Patient's Name", '', 'PatientName')
     """
     try:
-        return _entries[tag]
+        # An int subclass is looked up as a plain int: pydicom's BaseTag compares in Python.
+        return _entries[tag if type(tag) is int or not isinstance(tag, int) else int(tag)]
     except (KeyError, TypeError):  # TypeError: a list, which cannot be a key
         pass
     return _get_entry(tag)
@@ -300,7 +286,7 @@ def tag_for_keyword(keyword: str) -> int | None:
 
 def mask_match(tag: int) -> str | None:
     """The repeater mask that `tag` matches ("60xx3000"), or None; any group, odd ones too."""
-    for mask, value, care in _public_index().masks:
+    for mask, value, care in _repeater_info().masks:
         if (tag ^ value) & care == 0:
             return mask
     return None
@@ -314,7 +300,7 @@ def repeater_has_tag(tag: int) -> bool:
 def repeater_has_keyword(keyword: str) -> bool:
     """Whether `keyword` is a repeater's ("OverlayData")."""
     try:
-        return keyword in _public_index().repeater_keywords
+        return keyword in _repeater_info().keywords
     except TypeError:  # pydicom searches a list, where anything can be asked for
         return False
 
@@ -396,8 +382,9 @@ def get_private_entry(tag, private_creator: str) -> tuple[str, str, str, str]:
         ('SS', '1', 'Last pseq', '')
     """
     try:
-        return _private_entries[tag, private_creator]
-    except (KeyError, TypeError):
+        key = tag if type(tag) is int or not isinstance(tag, int) else int(tag)
+        return _private_entries[key, private_creator]
+    except (KeyError, TypeError):  # TypeError: an argument that cannot be a key
         pass
     return _get_private_entry(tag, private_creator)
 
@@ -412,6 +399,8 @@ def _get_private_entry(tag, creator) -> tuple:
             # pydicom looks the creator up in a dict and warns about one that cannot be a key.
             slot = (value & 0xFFFF0000) | ((value & 0xFFFF) >> 8)
             text = f"{format_tag(slot)} {creator!r} is not a valid private creator"
+            import warnings
+
             warnings.warn(text, stacklevel=3)
             raise KeyError(text) from e
     entry = _find_private(value, creator)
