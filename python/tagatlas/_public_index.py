@@ -87,7 +87,13 @@ class _PublicRows:
         return list(values if where is None else compress(values, where))
 
     def tags(self, where: bytes) -> list[int]:
-        groups, elements = self.field("group", where), self.field("element", where)
+        """The lookup keys (group << 16 | element) of the public entries flagged in `where`."""
+        index = self.table._index.cast("H")
+        step = layout.INDEX_ENTRY_SIZE // 2
+        groups, elements = (
+            compress(compress(index[layout.INDEX_FIELDS[name][0] // 2 :: step], self.flags), where)
+            for name in ("group", "element")
+        )
         return list(map(or_, map(lshift, groups, repeat(16)), elements))
 
     def keywords(self, where: bytes) -> list[str]:

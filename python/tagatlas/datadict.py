@@ -103,6 +103,8 @@ def use(path: str | os.PathLike[str] | None = None, *, keep_additions: bool = Tr
     global _table, _dict, _repeaters, _generation
     table = read_table(path)
     with _lock:
+        # Read before anything changes, so that a file whose texts are damaged changes nothing.
+        keywords = read_keywords(table) if isinstance(_keywords, dict) else None
         _generation += 1
         _table, _dict, _repeaters = table, table.dict, None
         if not keep_additions:
@@ -111,9 +113,9 @@ def use(path: str | os.PathLike[str] | None = None, *, keep_additions: bool = Tr
             _added_keywords.clear()
         _entries.clear()
         _private_entries.clear()
-        if isinstance(_keywords, dict):
+        if keywords is not None:
             _keywords.clear()
-            _keywords.update(read_keywords(table))
+            _keywords.update(keywords)
             _keywords.update(_added_keywords)
 
 

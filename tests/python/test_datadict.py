@@ -16,6 +16,7 @@ import zlib
 import pytest
 
 import tagatlas
+import tatl_layout
 from tagatlas import datadict as dd
 from tagatlas._facts import mask_bits, read_facts
 from tagatlas._tag import tag_value
@@ -535,6 +536,36 @@ def test_use_keeps_the_current_dictionary_on_failure(tmp_path):
     assert dd.keyword_dict == keywords and dd.get_entry(0x00100010)[4] == "PatientName"
 
 
+def test_threads_never_see_a_stale_or_torn_answer(small):
+    """Lookups in threads while the dictionary is switched back and forth: each answer is one
+    file's, and once the switching ends no answer cached from the other file remains."""
+    import threading
+
+    answers = {("PN", "1", "A Name", "", "Name"), ("PN", "1", "Patient's Name", "", "PatientName")}
+    stop = threading.Event()
+    wrong = []
+
+    def ask():
+        while not stop.is_set():
+            entry = dd.get_entry(0x00100010)
+            tag = dd.tag_for_keyword(entry[4])
+            if entry not in answers or tag not in (0x00100010, None):
+                wrong.append((entry, tag))
+
+    dd.tag_for_keyword("Name")  # the keyword map is read, and refilled by each use()
+    threads = [threading.Thread(target=ask) for _ in range(3)]
+    for t in threads:
+        t.start()
+    for _ in range(15):
+        dd.use(small)
+        dd.use()
+    stop.set()
+    for t in threads:
+        t.join()
+    assert wrong == []
+    assert dd.get_entry(0x00100010)[4] == dd.keyword_for_tag("PatientName") == "PatientName"
+
+
 # -- the facts line without regular expressions -------------------------------------------------
 
 FACTS = [
@@ -561,3 +592,32 @@ def test_read_facts_reads_every_bundled_description_as_parse_description():
 @pytest.mark.parametrize("mask", ["60xx3000", "1000xxx0", "002031xx", "7Fxx0010"])
 def test_mask_bits_match_pydicoms(pd, mask):
     assert mask_bits(mask) == pd.masks[mask]
+
+
+# -- files a writer would not produce, which open ------------------------------------------------
+
+
+def swap_records(data, i, j):
+    # Records i and j trade places and the index follows them: lookups answer as before.
+    start = tatl_layout.root(data)[3]
+    a, b = start + 44 * i, start + 44 * j
+    data[a : a + 44], data[b : b + 44] = data[b : b + 44], data[a : a + 44]
+    tatl_layout.patch_index(data, i, record_index=j)
+    tatl_layout.patch_index(data, j, record_index=i)
+
+
+def prefix_description(data, masked, plain):
+    # The plain entry reads its "VM 1" from the start of the masked entry's "VM 1; mask ...".
+    offset = tatl_layout.read_record(data, masked, "description_offset")
+    tatl_layout.patch_record(data, plain, description_offset=offset, description_len=4)
+
+
+@pytest.mark.parametrize(
+    "edit", [lambda d: swap_records(d, 0, 3), lambda d: prefix_description(d, 5, 0)],
+    ids=["records out of index order", "two descriptions at one offset"],
+)
+def test_keywords_and_masks_read_as_lookups_read(write_dict, edit):
+    dd.use(write_dict(SMALL))
+    expected = dict(dd.keyword_dict), dd.mask_match(0x50FE0005), dd.get_entry(0x10000230)
+    dd.use(write_dict(SMALL, edit=edit))
+    assert (dict(dd.keyword_dict), dd.mask_match(0x50FE0005), dd.get_entry(0x10000230)) == expected
