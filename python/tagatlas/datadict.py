@@ -24,13 +24,18 @@ Where the answers differ from pydicom's, by design:
 - Private creators match in any case and spacing ("gems_acqu_01", " GEMS_ACQU_01 "), as in
   `tagatlas.Dict.lookup`; pydicom needs its own spelling. Entries added with
   `add_private_dict_entries` are matched the same way.
-- The bundled dictionary also holds DCMTK's entries: tags that pydicom does not know have answers
-  here (`get_entry` finds them, `dictionary_has_tag` is True, their keywords are in
-  `keyword_dict`).
+- The bundled dictionary also holds DCMTK's entries (docs/data.md): tags that pydicom does not
+  know have answers here (`get_entry` finds them, `dictionary_has_tag` is True, their keywords
+  are in `keyword_dict`), and where DCMTK names a private element exactly, (7FE1,1060), while
+  pydicom has only its block form, (7FE1,xx60), DCMTK's entry answers. Where pydicom spells a
+  creator twice ("SPI RELEASE 1", "SPI Release 1") the file keeps one spelling's entries.
 - A tag out of range raises ValueError or OverflowError also when it comes as an int subclass;
   pydicom takes its own `BaseTag` objects unchecked and answers a miss.
 - pydicom's tables themselves (`DicomDictionary`, `RepeatersDictionary`, `private_dictionaries`,
   `masks`, `REPEATER_KEYWORDS`) are not provided; reading them whole is what this module avoids.
+
+`use(path)` chooses the dictionary file; entries added with the `add_*` functions stay across it
+unless `use(path, keep_additions=False)` drops them.
 
 Repeating tags follow pydicom: an entry whose description names a mask ("VM 1; mask 60xx3000") is
 a repeater. It answers `get_entry` for the tags of its mask in even groups, but it is not in
@@ -100,23 +105,21 @@ def use(path: str | os.PathLike[str] | None = None, *, keep_additions: bool = Tr
         >>> datadict.use("site.tatl")               # doctest: +SKIP
         >>> datadict.use()                          # back to the bundled dictionary
     """
-    global _table, _dict, _repeaters, _generation
+    global _table, _dict, _repeaters
     table = read_table(path)
     with _lock:
         # Read before anything changes, so that a file whose texts are damaged changes nothing.
         keywords = read_keywords(table) if isinstance(_keywords, dict) else None
-        _generation += 1
         _table, _dict, _repeaters = table, table.dict, None
         if not keep_additions:
             _added.clear()
             _added_private.clear()
             _added_keywords.clear()
-        _entries.clear()
-        _private_entries.clear()
         if keywords is not None:
             _keywords.clear()
             _keywords.update(keywords)
             _keywords.update(_added_keywords)
+        _changed()
 
 
 def _repeater_info():
@@ -152,6 +155,17 @@ def __dir__() -> list[str]:
     return sorted(set(globals()) | {"keyword_dict"})
 
 
+def _changed() -> None:
+    """Drops the cached answers; called under _lock after the state they derive from changed.
+
+    An answer being computed meanwhile saw the old generation and is not cached then.
+    """
+    global _generation
+    _generation += 1
+    _entries.clear()
+    _private_entries.clear()
+
+
 def _remember(cache: dict, key: object, entry: object, generation: int) -> None:
     with _lock:
         if generation == _generation:
@@ -168,8 +182,9 @@ def _vr(row: dict, choice: str | None) -> str:
 # -- public entries ------------------------------------------------------------------------------
 
 
-def _public_row(d, value: int) -> tuple[dict, str | None] | None:
-    """The file's public entry stored at exactly this tag, and its mask (None if not a repeater)."""
+def _public_row(d, value: int) -> tuple[dict, tuple] | None:
+    """The file's public entry stored at exactly this tag, and its facts (vm, vr, mask); the mask
+    is None unless the entry is a repeater's."""
     row = d.lookup(value >> 16, value & 0xFFFF)
     if row is None or row["creator"]:
         return None
@@ -439,13 +454,6 @@ def _is_private(tag) -> bool:
     return (int(tag) >> 16) % 2 == 1
 
 
-def _changed() -> None:
-    global _generation
-    _generation += 1
-    _entries.clear()
-    _private_entries.clear()
-
-
 def add_dict_entry(
     tag, VR: str, keyword: str, description: str, VM: str = "1", is_retired: str = ""
 ) -> None:
@@ -470,12 +478,14 @@ def add_dict_entries(new_entries_dict: dict) -> None:
             'use "add_private_dict_entries" instead'
         )
     with _lock:
-        _changed()
-        _added.update(new_entries_dict)
-        keywords = {value[4]: tag for tag, value in new_entries_dict.items()}
-        _added_keywords.update(keywords)
-        if isinstance(_keywords, dict):
-            _keywords.update(keywords)
+        try:
+            _added.update(new_entries_dict)
+            keywords = {value[4]: tag for tag, value in new_entries_dict.items()}
+            _added_keywords.update(keywords)
+            if isinstance(_keywords, dict):
+                _keywords.update(keywords)
+        finally:
+            _changed()
 
 
 def add_private_dict_entry(
@@ -503,6 +513,6 @@ def add_private_dict_entries(private_creator: str, new_entries_dict: dict) -> No
     blocks = {(tag >> 16, tag & 0xFF): value for tag, value in new_entries_dict.items()}
     key = _creator_key(private_creator)
     with _lock:
-        _changed()
         for (group, low), value in blocks.items():
             _added_private[key, group, low] = value
+        _changed()

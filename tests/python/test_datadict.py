@@ -470,12 +470,14 @@ def test_additions_survive_use_unless_dropped(tmp_path):
 
 def test_refused_additions_add_nothing(pd, pydicom_restored):
     c = Comparison(pd)
-    c.check("add_dict_entries", {0x10021001: ("UL", "1", "A", "", "A"), 0x00091001: ("UL", "1", "B", "", "B")})  # fmt: skip
-    c.check("add_private_dict_entries", "ACME", {0x00091001: ("UL", "1", "C", ""), 0x00100010: ("UL", "1", "D", "")})  # fmt: skip
-    c.check("get_entry", 0x10021001)
-    c.check("tag_for_keyword", "A")
-    c.check("get_private_entry", 0x00091001, "ACME")
-    assert c.differences == [] and c.asked == 5
+    public = {0x10021001: ("UL", "1", "A", "", "A"), 0x00091001: ("UL", "1", "B", "", "B")}
+    private = {0x00091001: ("UL", "1", "C", ""), 0x00100010: ("UL", "1", "D", "")}
+    assert c.check("add_dict_entries", public)[1] == ("raises", ValueError)
+    assert c.check("add_private_dict_entries", "ACME", private)[1] == ("raises", ValueError)
+    assert c.check("get_entry", 0x10021001)[1] == ("raises", KeyError)
+    assert c.check("tag_for_keyword", "A")[1] == ("ok", None)
+    assert c.check("get_private_entry", 0x00091001, "ACME")[1] == ("raises", KeyError)
+    assert c.differences == []
 
 
 # -- choosing the dictionary --------------------------------------------------------------------
@@ -585,7 +587,8 @@ def test_read_facts_reads_as_parse_description(text):
 
 def test_read_facts_reads_every_bundled_description_as_parse_description():
     texts = set(read_table().descriptions)
-    wrong = [t for t in texts if read_facts(t) != (lambda p: (p.vm, p.vr, p.mask))(parse_description(t))]
+    facts = {t: parse_description(t) for t in texts}
+    wrong = [t for t, p in facts.items() if read_facts(t) != (p.vm, p.vr, p.mask)]
     assert wrong == [] and len(texts) > 100
 
 
