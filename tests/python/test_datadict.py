@@ -356,6 +356,30 @@ def test_odd_and_bad_tags_answer_as_in_pydicom(pd, tag):
     assert c.differences == []
 
 
+def test_exception_messages_differ_only_for_refused_tags(pd):
+    """Types match (above); the texts differ where Tag() refuses an argument, and only there."""
+
+    def message(function, *args):
+        try:
+            function(*args)
+        except Exception as e:
+            return type(e), str(e)
+        return None
+
+    differ, same = collections.Counter(), collections.Counter()
+    for tag in BAD_TAGS:
+        questions = [(name, (tag,)) for name in PUBLIC + RAW_INT]
+        questions += [(name, (tag, "GEMS_ACQU_01")) for name in PRIVATE]
+        for name, args in questions:
+            expected = message(getattr(pd, name), *args)
+            if expected is not None:
+                counter = same if message(getattr(dd, name), *args) == expected else differ
+                counter[expected[0].__name__] += 1
+    assert dict(differ) == {"ValueError": 121, "OverflowError": 66, "TypeError": 33}
+    # KeyError texts are pydicom's; the others are Python's own (comparing, bit operations, int()).
+    assert dict(same) == {"KeyError": 62, "TypeError": 110, "ValueError": 22}
+
+
 @pytest.mark.parametrize("tag", [0x00100010, "PatientName", "ACE", "", (1, 2), 2.5, 0xFFFFFFFF])
 def test_tag_value_matches_pydicoms_tag(pd, tag):
     from pydicom.tag import Tag
