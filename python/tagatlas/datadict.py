@@ -1,0 +1,518 @@
+"""pydicom's dictionary lookups (`pydicom.datadict`, pydicom 3.0), answered from a `.tatl` file.
+
+A program written for pydicom changes one import and gets the same answers, without loading
+pydicom's dictionary tables:
+
+    >>> from tagatlas import datadict          # instead of: from pydicom import datadict
+    >>> datadict.get_entry(0x00100010)
+    ('PN', '1', "Patient's Name", '', 'PatientName')
+    >>> datadict.tag_for_keyword("PatientName") == 0x00100010
+    True
+    >>> datadict.mask_match(0x60023000), datadict.dictionary_VR(0x60023000)
+    ('60xx3000', 'OB or OW')
+    >>> datadict.private_dictionary_description(0x00191012, "GEMS_ACQU_01")
+    'Last pseq'
+
+The functions take tags in every form pydicom's `Tag()` takes (an int or int subclass such as
+pydicom's `BaseTag`, a (group, element) tuple or list, a hex str, a keyword), return the same
+values and raise the same exception types; messages may differ. Answers come from the bundled
+dictionary, or from the file chosen with `use(path)`, and from the entries a program adds with the
+`add_*` functions, which are consulted first.
+
+Where the answers differ from pydicom's, by design:
+
+- Private creators match in any case and spacing ("gems_acqu_01", " GEMS_ACQU_01 "), as in
+  `tagatlas.Dict.lookup`; pydicom needs its own spelling. Entries added with
+  `add_private_dict_entries` are matched the same way.
+- The bundled dictionary also holds DCMTK's entries (docs/data.md): tags that pydicom does not
+  know have answers here (`get_entry` finds them, `dictionary_has_tag` is True, their keywords
+  are in `keyword_dict`), and where DCMTK names a private element exactly, (7FE1,1060), while
+  pydicom has only its block form, (7FE1,xx60), DCMTK's entry answers. Where pydicom spells a
+  creator twice ("SPI RELEASE 1", "SPI Release 1") the file keeps one spelling's entries.
+- A tag out of range raises ValueError or OverflowError also when it comes as an int subclass;
+  pydicom takes its own `BaseTag` objects unchecked and answers a miss.
+- pydicom's tables themselves (`DicomDictionary`, `RepeatersDictionary`, `private_dictionaries`,
+  `masks`, `REPEATER_KEYWORDS`) are not provided; reading them whole is what this module avoids.
+
+`use(path)` chooses the dictionary file; entries added with the `add_*` functions stay across it
+unless `use(path, keep_additions=False)` drops them.
+
+Repeating tags follow pydicom: an entry whose description names a mask ("VM 1; mask 60xx3000") is
+a repeater. It answers `get_entry` for the tags of its mask in even groups, but it is not in
+`dictionary_has_tag` and its keyword is not in `keyword_dict`; `mask_match` matches any tag
+against the masks, as pydicom does. Results are kept in small bounded caches, emptied by `use` and
+by the `add_*` functions. The functions are safe to call from several threads.
+"""
+
+from __future__ import annotations
+
+import _thread
+import os
+
+from ._facts import read_facts
+from ._public_index import read_keywords, read_repeaters
+from ._tag import format_tag, tag_value
+from .table import read_table
+
+__all__ = [
+    "use", "get_entry", "dictionary_has_tag", "dictionary_description", "dictionary_VR",
+    "dictionary_VM", "dictionary_is_retired", "dictionary_keyword", "keyword_for_tag",
+    "tag_for_keyword", "keyword_dict", "repeater_has_tag", "repeater_has_keyword", "mask_match",
+    "get_private_entry", "private_dictionary_description", "private_dictionary_VR",
+    "private_dictionary_VM", "add_dict_entry", "add_dict_entries", "add_private_dict_entry",
+    "add_private_dict_entries",
+]  # fmt: skip
+
+# How many answers each cache keeps before it starts again from empty.
+CACHE_LIMIT = 4096
+
+_MISSING = object()
+
+
+class _Unread:
+    """Stands for the keyword map until it is first asked for: reading it costs milliseconds."""
+
+    __slots__ = ()
+
+    def get(self, keyword, default=None):
+        return _keyword_map().get(keyword, default)
+
+
+# Process-wide state, changed only under _lock. Readers take each global once; `_generation`
+# counts changes, so that an answer computed across a change is not cached. The Dict and the
+# table read one file (one descriptor), also if its path is replaced meanwhile.
+_lock = _thread.RLock()
+_generation = 0
+_table = read_table()  # the bundled dictionary until use() chooses another
+_dict = _table.dict
+_repeaters = None  # the file's repeater masks, read on first need
+_keywords: dict[str, int] | _Unread = _Unread()  # keyword_dict once read; keeps its identity
+_entries: dict = {}  # get_entry: tag argument -> entry
+_private_entries: dict = {}  # get_private_entry: (tag, creator) -> entry
+_added: dict = {}  # add_dict_entries: tag -> entry
+_added_private: dict = {}  # add_private_dict_entries: (creator key, group, low byte) -> entry
+_added_keywords: dict[str, int] = {}  # keywords of _added, replayed when the file changes
+
+
+def use(path: str | os.PathLike[str] | None = None, *, keep_additions: bool = True) -> None:
+    """Answers every later lookup from the dictionary file at `path` (the bundled one for None).
+
+    The file is opened and validated first and raises what `tagatlas.open` raises (OSError,
+    ValueError); the current dictionary stays in use then. Cached answers are dropped; the keyword
+    map is read again from the new file (`keyword_dict` stays the same object). Entries added with
+    the `add_*` functions stay in front of the new file, unless `keep_additions` is False.
+
+        >>> datadict.use("site.tatl")               # doctest: +SKIP
+        >>> datadict.use()                          # back to the bundled dictionary
+    """
+    global _table, _dict, _repeaters
+    table = read_table(path)
+    with _lock:
+        # Read before anything changes, so that a file whose texts are damaged changes nothing.
+        keywords = read_keywords(table) if isinstance(_keywords, dict) else None
+        _table, _dict, _repeaters = table, table.dict, None
+        if not keep_additions:
+            _added.clear()
+            _added_private.clear()
+            _added_keywords.clear()
+        if keywords is not None:
+            _keywords.clear()
+            _keywords.update(keywords)
+            _keywords.update(_added_keywords)
+        _changed()
+
+
+def _repeater_info():
+    global _repeaters
+    repeaters = _repeaters
+    if repeaters is None:
+        with _lock:
+            if _repeaters is None:
+                _repeaters = read_repeaters(_table)
+            repeaters = _repeaters
+    return repeaters
+
+
+def _keyword_map() -> dict[str, int]:
+    global _keywords
+    with _lock:
+        if not isinstance(_keywords, dict):
+            keywords = read_keywords(_table)
+            keywords.update(_added_keywords)
+            _keywords = keywords
+            globals()["keyword_dict"] = keywords
+        return _keywords
+
+
+def __getattr__(name: str) -> object:
+    # keyword_dict is read on first access, then kept as a plain module attribute.
+    if name == "keyword_dict":
+        return _keyword_map()
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | {"keyword_dict"})
+
+
+def _changed() -> None:
+    """Drops the cached answers; called under _lock after the state they derive from changed.
+
+    An answer being computed meanwhile saw the old generation and is not cached then.
+    """
+    global _generation
+    _generation += 1
+    _entries.clear()
+    _private_entries.clear()
+
+
+def _remember(cache: dict, key: object, entry: object, generation: int) -> None:
+    with _lock:
+        if generation == _generation:
+            if len(cache) >= CACHE_LIMIT:
+                cache.clear()
+            cache[key] = entry
+
+
+def _vr(row: dict, choice: str | None) -> str:
+    # "??" means no single VR; the facts line then says what it is ("US or SS", "OB or OW").
+    return choice if row["vr"] == "??" and choice is not None else row["vr"]
+
+
+# -- public entries ------------------------------------------------------------------------------
+
+
+def _public_row(d, value: int) -> tuple[dict, tuple] | None:
+    """The file's public entry stored at exactly this tag, and its facts (vm, vr, mask); the mask
+    is None unless the entry is a repeater's."""
+    row = d.lookup(value >> 16, value & 0xFFFF)
+    if row is None or row["creator"]:
+        return None
+    return row, read_facts(row["description"])
+
+
+def _public_tuple(row: dict, facts: tuple[str, str | None, str | None]) -> tuple:
+    vm, choice, _ = facts
+    return (_vr(row, choice), vm, row["name"], "Retired" if row["retired"] else "", row["keyword"])
+
+
+def _find_entry(value: int):
+    added = _added.get(value, _MISSING)
+    if added is not _MISSING:
+        return added
+    d = _dict
+    found = _public_row(d, value)
+    if found is not None:
+        return _public_tuple(*found)
+    if not (value >> 16) & 1:
+        # A tag of a repeating group that the file does not store tag by tag: a mask too wide
+        # to expand. The mask's one entry is stored at another tag of the mask.
+        mask = mask_match(value)
+        if mask is not None:
+            found = _public_row(d, _repeater_info().mask_tags[mask])
+            if found is not None:
+                return _public_tuple(*found)
+    return _MISSING
+
+
+def get_entry(tag) -> tuple[str, str, str, str, str]:
+    """(VR, VM, name, retired, keyword) of a public tag, a repeater's for a tag of its mask.
+
+    `retired` is "Retired" or "". Raises KeyError when the dictionary has no entry, and what
+    pydicom's `Tag()` raises for a tag it does not take (ValueError, OverflowError, TypeError).
+
+        >>> datadict.get_entry("PatientName")
+        ('PN', '1', "Patient's Name", '', 'PatientName')
+    """
+    try:
+        # An int subclass is looked up as a plain int: pydicom's BaseTag compares in Python.
+        return _entries[tag if type(tag) is int or not isinstance(tag, int) else int(tag)]
+    except (KeyError, TypeError):  # TypeError: a list, which cannot be a key
+        pass
+    return _get_entry(tag)
+
+
+def _get_entry(tag) -> tuple:
+    generation = _generation
+    value = tag_value(tag, _keywords.get)
+    entry = _find_entry(value)
+    if entry is _MISSING:
+        raise KeyError(f"Tag {format_tag(value)} not found in DICOM dictionary")
+    # Keyed by the argument: ints (1.0 and BaseTag(1) find the key 1 too) and strs only, since a
+    # tuple (0.0, 16) equals (0, 16) but is refused by Tag().
+    if isinstance(tag, int):
+        _remember(_entries, value, entry, generation)
+    elif type(tag) is str:
+        _remember(_entries, tag, entry, generation)
+    return entry
+
+
+def dictionary_has_tag(tag) -> bool:
+    """Whether `tag` is a public tag of the dictionary itself (not a repeater's; never raises)."""
+    try:
+        value = tag_value(tag, _keywords.get)
+    except Exception:
+        return False
+    if value in _added:
+        return True
+    found = _public_row(_dict, value)
+    return found is not None and found[1][2] is None
+
+
+def dictionary_description(tag) -> str:
+    """The name of a public tag ("Patient's Name"). Raises as `get_entry`."""
+    return get_entry(tag)[2]
+
+
+def dictionary_VR(tag) -> str:
+    """The VR of a public tag ("PN", or a choice such as "US or SS"). Raises as `get_entry`."""
+    return get_entry(tag)[0]
+
+
+def dictionary_VM(tag) -> str:
+    """The VM of a public tag ("1", "1-n"). Raises as `get_entry`."""
+    return get_entry(tag)[1]
+
+
+def dictionary_is_retired(tag) -> bool:
+    """Whether a public tag is retired. Raises as `get_entry`."""
+    return "retired" in get_entry(tag)[3].lower()
+
+
+def dictionary_keyword(tag) -> str:
+    """The keyword of a public tag ("PatientName"). Raises as `get_entry`."""
+    return get_entry(tag)[4]
+
+
+def keyword_for_tag(tag) -> str:
+    """The keyword of a public tag, "" when the dictionary has none. Bad tags raise as `Tag()`."""
+    try:
+        return dictionary_keyword(tag)
+    except KeyError:
+        return ""
+
+
+def tag_for_keyword(keyword: str) -> int | None:
+    """The tag of a public keyword, None when there is none (also for a repeater's keyword).
+
+        >>> hex(datadict.tag_for_keyword("PixelData"))
+        '0x7fe00010'
+    """
+    return _keywords.get(keyword)
+
+
+def mask_match(tag: int) -> str | None:
+    """The repeater mask that `tag` matches ("60xx3000"), or None; any group, odd ones too."""
+    for mask, value, care in _repeater_info().masks:
+        if (tag ^ value) & care == 0:
+            return mask
+    return None
+
+
+def repeater_has_tag(tag: int) -> bool:
+    """Whether `tag` matches a repeater mask (`mask_match` is not None)."""
+    return mask_match(tag) is not None
+
+
+def repeater_has_keyword(keyword: str) -> bool:
+    """Whether `keyword` is a repeater's ("OverlayData")."""
+    try:
+        return keyword in _repeater_info().keywords
+    except TypeError:  # pydicom searches a list, where anything can be asked for
+        return False
+
+
+# -- private entries -----------------------------------------------------------------------------
+
+
+def _same_creator(stored: str, asked: str) -> bool:
+    if stored == asked:
+        return True
+    from .elements import same_creator
+
+    return same_creator(stored, asked)
+
+
+def _creator_key(creator: object) -> object:
+    if not isinstance(creator, str):
+        hash(creator)  # a creator that cannot be a dict key is refused, as in pydicom
+        return creator
+    from .writer import canonicalize_creator
+
+    return canonicalize_creator(creator)
+
+
+def _private_row(d, group: int, element: int, creator: str) -> dict | None:
+    try:
+        row = d.lookup(group, element, creator)
+    except UnicodeEncodeError:  # lone surrogates: no stored creator has them
+        return None
+    # The index compares a 32-bit hash of the creator; another creator may share it.
+    if row is None or not _same_creator(row["creator"], creator):
+        return None
+    return row
+
+
+def _private_tuple(row: dict) -> tuple:
+    vm, choice, _ = read_facts(row["description"])
+    return (_vr(row, choice), vm, row["name"], "Retired" if row["retired"] else "")
+
+
+def _find_private(value: int, creator: object):
+    """pydicom's order: the element as given, then the block form "ggggxxee", then "ggxxxxee"."""
+    group, element = value >> 16, value & 0xFFFF
+    named = isinstance(creator, str)
+    d = _dict
+    row = _private_row(d, group, element, creator) if named else None
+    if row is not None and not row["block_offset"]:
+        return _private_tuple(row)
+    if _added_private:
+        added = _added_private.get((_creator_key(creator), group, element & 0xFF), _MISSING)
+        if added is not _MISSING:
+            return added
+    if not named:
+        return _MISSING
+    if row is not None:  # an element of at most 0xFF found its block form directly
+        return _private_tuple(row)
+    if element > 0xFF:
+        row = _private_row(d, group, element & 0xFF, creator)
+        if row is not None and row["block_offset"]:
+            return _private_tuple(row)
+    if not group & 1:
+        # "ggxxxxee" stands for even groups too; the file stores it in the odd groups.
+        row = _private_row(d, group | 1, element & 0xFF, creator)
+        if row is not None and row["block_offset"]:
+            mask = read_facts(row["description"])[2]
+            if mask is not None and mask[2:6] == "xxxx":
+                return _private_tuple(row)
+    return _MISSING
+
+
+def get_private_entry(tag, private_creator: str) -> tuple[str, str, str, str]:
+    """(VR, VM, name, retired) of a private tag of `private_creator`.
+
+    `tag` is the element as a file carries it ((0019,1012)) or its block form ((0019,0012));
+    the creator matches in any case and spacing. Raises KeyError when the dictionary has no
+    entry, and what `Tag()` raises for a bad tag.
+
+        >>> datadict.get_private_entry(0x00191012, "GEMS_ACQU_01")
+        ('SS', '1', 'Last pseq', '')
+    """
+    try:
+        key = tag if type(tag) is int or not isinstance(tag, int) else int(tag)
+        return _private_entries[key, private_creator]
+    except (KeyError, TypeError):  # TypeError: an argument that cannot be a key
+        pass
+    return _get_private_entry(tag, private_creator)
+
+
+def _get_private_entry(tag, creator) -> tuple:
+    generation = _generation
+    value = tag_value(tag, _keywords.get)
+    if not isinstance(creator, str):
+        try:
+            hash(creator)
+        except TypeError as e:
+            # pydicom looks the creator up in a dict and warns about one that cannot be a key.
+            slot = (value & 0xFFFF0000) | ((value & 0xFFFF) >> 8)
+            text = f"{format_tag(slot)} {creator!r} is not a valid private creator"
+            import warnings
+
+            warnings.warn(text, stacklevel=3)
+            raise KeyError(text) from e
+    entry = _find_private(value, creator)
+    if entry is _MISSING:
+        raise KeyError(
+            f"Tag '{format_tag(value)}' not in private dictionary "
+            f"for private creator '{creator}'"
+        )
+    if isinstance(tag, int) and type(creator) is str:
+        _remember(_private_entries, (value, creator), entry, generation)
+    return entry
+
+
+def private_dictionary_description(tag, private_creator: str) -> str:
+    """The name of a private tag. Raises as `get_private_entry`."""
+    return get_private_entry(tag, private_creator)[2]
+
+
+def private_dictionary_VR(tag, private_creator: str) -> str:
+    """The VR of a private tag. Raises as `get_private_entry`."""
+    return get_private_entry(tag, private_creator)[0]
+
+
+def private_dictionary_VM(tag, private_creator: str) -> str:
+    """The VM of a private tag. Raises as `get_private_entry`."""
+    return get_private_entry(tag, private_creator)[1]
+
+
+# -- additions -----------------------------------------------------------------------------------
+
+
+def _is_private(tag) -> bool:
+    # As pydicom's BaseTag(tag).is_private: int() of the key, then the parity of its group.
+    return (int(tag) >> 16) % 2 == 1
+
+
+def add_dict_entry(
+    tag, VR: str, keyword: str, description: str, VM: str = "1", is_retired: str = ""
+) -> None:
+    """Adds or replaces a public entry for the rest of the run (in memory; files are untouched).
+
+        >>> datadict.add_dict_entry(0x10021001, "UL", "TestOne", "Test One")
+
+    Raises ValueError for a private (odd-group) tag.
+    """
+    add_dict_entries({tag: (VR, VM, description, is_retired, keyword)})
+
+
+def add_dict_entries(new_entries_dict: dict) -> None:
+    """Adds or replaces public entries: {tag: (VR, VM, name, retired, keyword)}, tags as ints.
+
+    They are answered before the file's and their keywords join `keyword_dict`. Raises
+    ValueError if any tag is private, and nothing is added then.
+    """
+    if any([_is_private(tag) for tag in new_entries_dict]):
+        raise ValueError(
+            'Private tags cannot be added using "add_dict_entries" - '
+            'use "add_private_dict_entries" instead'
+        )
+    with _lock:
+        try:
+            _added.update(new_entries_dict)
+            keywords = {value[4]: tag for tag, value in new_entries_dict.items()}
+            _added_keywords.update(keywords)
+            if isinstance(_keywords, dict):
+                _keywords.update(keywords)
+        finally:
+            _changed()
+
+
+def add_private_dict_entry(
+    private_creator: str, tag, VR: str, description: str, VM: str = "1"
+) -> None:
+    """Adds or replaces a private entry of `private_creator` for the rest of the run.
+
+    The entry stands for the element's low byte in any block ((gggg,xxee)), as in pydicom.
+    Raises ValueError for a public (even-group) tag.
+    """
+    add_private_dict_entries(private_creator, {tag: (VR, VM, description, "")})
+
+
+def add_private_dict_entries(private_creator: str, new_entries_dict: dict) -> None:
+    """Adds or replaces private entries: {tag: (VR, VM, name, retired)} of one creator.
+
+    They are answered after an exact element of the file and before its block forms, as
+    pydicom's order of keys puts them. Raises ValueError if any tag is public.
+    """
+    if not all([_is_private(tag) for tag in new_entries_dict]):
+        raise ValueError(
+            "Non-private tags cannot be added using "
+            "'add_private_dict_entries()' - use 'add_dict_entries()' instead"
+        )
+    blocks = {(tag >> 16, tag & 0xFF): value for tag, value in new_entries_dict.items()}
+    key = _creator_key(private_creator)
+    with _lock:
+        for (group, low), value in blocks.items():
+            _added_private[key, group, low] = value
+        _changed()
