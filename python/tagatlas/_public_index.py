@@ -45,13 +45,13 @@ class Repeaters:
 class _PublicRows:
     """Fields of the public entries of an `EntryTable`, in index order.
 
-    The table's index, records and text decoding are used in place (its `_index`, `_records`,
-    `_texts` and `_record_column`), which spares the full columns its public API makes.
+    The table's index and records are read in place (`index_view`, `records_view`,
+    `record_field`, `texts`), which spares the full columns.
     """
 
     def __init__(self, table) -> None:
         self.table = table
-        index = table._index.cast("I")
+        index = table.index_view.cast("I")
         step = layout.INDEX_ENTRY_SIZE // 4
         count = len(table)
         self.flags = bytes(map(not_, index[layout.INDEX_FIELDS["creator_hash"][0] // 4 :: step]))
@@ -69,7 +69,7 @@ class _PublicRows:
         else:
             self.descriptions = list(zip(offsets, lengths))
             distinct = list(dict.fromkeys(self.descriptions))
-        texts = table._texts("description", [o for o, _ in distinct], [n for _, n in distinct])
+        texts = table.texts("description", [o for o, _ in distinct], [n for _, n in distinct])
         keys = [pair[0] for pair in distinct] if self.descriptions is offsets else distinct
         # The mask of each description that names one.
         self.mask_of = {key: m for key, text in zip(keys, texts) if (m := read_facts(text)[2])}
@@ -79,16 +79,16 @@ class _PublicRows:
         if self.in_place:
             offset, fmt = layout.RECORD_FIELDS[name]
             width = _WIDTHS[fmt[-1]]
-            records = self.table._records.cast(fmt[-1])
+            records = self.table.records_view.cast(fmt[-1])
             values = records[offset // width :: layout.RECORD_SIZE // width]
         else:
-            values = self.table._record_column(name)
+            values = self.table.record_field(name)
         values = compress(values, self.flags)
         return list(values if where is None else compress(values, where))
 
     def tags(self, where: bytes) -> list[int]:
         """The lookup keys (group << 16 | element) of the public entries flagged in `where`."""
-        index = self.table._index.cast("H")
+        index = self.table.index_view.cast("H")
         step = layout.INDEX_ENTRY_SIZE // 2
         groups, elements = (
             compress(compress(index[layout.INDEX_FIELDS[name][0] // 2 :: step], self.flags), where)
@@ -98,7 +98,7 @@ class _PublicRows:
 
     def keywords(self, where: bytes) -> list[str]:
         offsets, lengths = self.field("keyword_offset", where), self.field("keyword_len", where)
-        return self.table._texts("keyword", offsets, lengths)
+        return self.table.texts("keyword", offsets, lengths)
 
 
 def read_keywords(table) -> dict[str, int]:

@@ -69,8 +69,9 @@ class EntryTable:
         self._root = root
         view = memoryview(data)
         index_end = root.index_start + layout.INDEX_ENTRY_SIZE * root.index_count
-        self._index = view[root.index_start : index_end]
-        self._records = view[
+        # The arrays in place, for readers that pick their own fields (`tagatlas.datadict`).
+        self.index_view = view[root.index_start : index_end]
+        self.records_view = view[
             root.records_start : root.records_start + layout.RECORD_SIZE * root.records_count
         ]
         self._pool = bytes(view[root.pool_start : root.pool_start + root.pool_length])
@@ -81,11 +82,11 @@ class EntryTable:
     # -- the index ------------------------------------------------------------------------------
 
     def _index_u32(self, field: str) -> list[int]:
-        return _strided(self._index, "I", layout.INDEX_FIELDS[field][0] // 4,
+        return _strided(self.index_view, "I", layout.INDEX_FIELDS[field][0] // 4,
                         layout.INDEX_ENTRY_SIZE // 4)  # fmt: skip
 
     def _index_u16(self, field: str) -> list[int]:
-        return _strided(self._index, "H", layout.INDEX_FIELDS[field][0] // 2,
+        return _strided(self.index_view, "H", layout.INDEX_FIELDS[field][0] // 2,
                         layout.INDEX_ENTRY_SIZE // 2)  # fmt: skip
 
     @_column
@@ -114,11 +115,13 @@ class EntryTable:
 
     # -- the records ----------------------------------------------------------------------------
 
-    def _record_column(self, field: str) -> list[int]:
+    def record_field(self, field: str) -> list[int]:
+        """A numeric record field ("keyword_offset", "vr", ...; see `_layout.RECORD_FIELDS`) of
+        every entry, in index order."""
         offset, fmt = layout.RECORD_FIELDS[field]
         code = fmt[-1]
         width = {"I": 4, "H": 2, "B": 1}[code]
-        values = _strided(self._records, code, offset // width, layout.RECORD_SIZE // width)
+        values = _strided(self.records_view, code, offset // width, layout.RECORD_SIZE // width)
         if self._in_record_order:
             return values
         return [values[r] for r in self._order]
@@ -129,7 +132,9 @@ class EntryTable:
         order = self._order
         return len(order) == self._root.records_count and order == list(range(len(order)))
 
-    def _texts(self, what: str, offsets: list[int], lengths: list[int]) -> list[str]:
+    def texts(self, what: str, offsets: list[int], lengths: list[int]) -> list[str]:
+        """The pool texts at the given offsets and lengths, read as lookups read them; `what`
+        names the field in the error for a range outside the pool."""
         pool = self._pool
         if offsets and max(map(add, offsets, lengths)) > len(pool):
             bad = next(i for i, (o, n) in enumerate(zip(offsets, lengths)) if o + n > len(pool))
@@ -144,17 +149,17 @@ class EntryTable:
             return [_decode_or_empty(pool[o : o + n]) for o, n in zip(offsets, lengths)]
 
     def _text_column(self, what: str) -> list[str]:
-        return self._texts(
-            what, self._record_column(f"{what}_offset"), self._record_column(f"{what}_len")
+        return self.texts(
+            what, self.record_field(f"{what}_offset"), self.record_field(f"{what}_len")
         )
 
     @_column
     def groups(self) -> list[int]:
-        return self._record_column("group")
+        return self.record_field("group")
 
     @_column
     def elements(self) -> list[int]:
-        return self._record_column("element")
+        return self.record_field("element")
 
     @_column
     def keywords(self) -> list[str]:
@@ -170,10 +175,10 @@ class EntryTable:
 
     @_column
     def creators(self) -> list[str]:
-        lengths = self._record_column("creator_len")
+        lengths = self.record_field("creator_len")
         # A length of 0 means no creator; its offset is not looked at.
-        offsets = [o if n else 0 for o, n in zip(self._record_column("creator_offset"), lengths)]
-        return self._texts("creator", offsets, lengths)
+        offsets = [o if n else 0 for o, n in zip(self.record_field("creator_offset"), lengths)]
+        return self.texts("creator", offsets, lengths)
 
     @_column
     def sources(self) -> list[list[str]]:
@@ -186,15 +191,15 @@ class EntryTable:
 
         # Codes beyond the table read as "??", as lookups read them.
         table = VR_TEXTS + (UNKNOWN_VR,) * (256 - len(VR_TEXTS))
-        return [table[code] for code in self._record_column("vr")]
+        return [table[code] for code in self.record_field("vr")]
 
     @_column
     def retired(self) -> list[bool]:
-        return [bool(b) for b in self._record_column("retired")]
+        return [bool(b) for b in self.record_field("retired")]
 
     @_column
     def block_offset(self) -> list[bool]:
-        return [bool(b) for b in self._record_column("element_is_block_offset")]
+        return [bool(b) for b in self.record_field("element_is_block_offset")]
 
     def row(self, i: int) -> dict:
         """Entry i as the ten-key dict `Dict.lookup` returns for it."""
