@@ -15,7 +15,7 @@ from __future__ import annotations
 import os
 from collections.abc import Callable, Iterator
 
-from .naming import Occurrence, creator_slot, is_private_group
+from .naming import Occurrence, creator_of, is_private_group
 
 __all__ = ["PydicomMissingError", "DicomReadError", "DEFER_SIZE", "read", "occurrences"]
 
@@ -95,12 +95,7 @@ def _walk(pydicom, ds, prefix: str, is_sequence) -> Iterator[Occurrence]:
         elem = ds.get_item(tag, keep_deferred=True)
         raw = isinstance(elem, raw_type)
         stated = elem.VR if raw or not implicit else None
-        creator = None
-        if is_private_group(group):
-            if tag in creators:
-                creator = creators[tag]
-            elif (slot := creator_slot(element)) is not None:
-                creator = creators.get(group << 16 | slot)
+        creator = creator_of(group, element, creators)
         path = f"{prefix}{group:04X},{element:04X}"
         yield Occurrence(path, group, element, stated, creator)
         items = _items(pydicom, ds, tag, elem, raw, is_sequence, creator)

@@ -16,7 +16,7 @@ from __future__ import annotations
 import re
 from collections.abc import Iterator
 
-from .naming import Occurrence, creator_slot, is_private_group
+from .naming import Occurrence, creator_of, is_private_group
 
 __all__ = ["DicomJsonError", "occurrences"]
 
@@ -83,12 +83,7 @@ def _data_set(data_set: dict, prefix: str) -> Iterator[Occurrence]:
         vr = value.get("vr")
         if vr is not None and not (isinstance(vr, str) and _VR.fullmatch(vr)):
             raise DicomJsonError(f"{path}: vr {vr!r} is not two capital letters")
-        creator = None
-        if is_private_group(group):
-            if tag in creators:
-                creator = creators[tag]
-            elif (slot := creator_slot(element)) is not None:
-                creator = creators.get(group << 16 | slot)
+        creator = creator_of(group, element, creators)
         yield Occurrence(path, group, element, vr, creator)
         items = value.get("Value")
         if vr == "SQ" and items is not None:

@@ -30,6 +30,7 @@ from .writer import hash_creator
 
 __all__ = [
     "Occurrence", "Explained", "Namer", "default_namer", "is_private_group", "creator_slot",
+    "creator_of",
 ]
 
 # Named by the rule that defines them, not by a dictionary entry.
@@ -121,6 +122,19 @@ def creator_slot(element: int) -> int | None:
     """The element of the creator element that reserves the block of private `element`,
     (gggg,10EE) -> 0x0010; None for an element outside every block."""
     return element >> 8 if element >= 0x1000 else None
+
+
+def creator_of(group: int, element: int, creators: dict[int, str]) -> str | None:
+    """The creator of element (group, element) given the creator elements of its item (tag ->
+    creator text): itself for a creator element, its block's for a private data element, None for
+    a public element or a block without its creator element."""
+    if not is_private_group(group):
+        return None
+    tag = group << 16 | element
+    if tag in creators:
+        return creators[tag]
+    slot = creator_slot(element)
+    return None if slot is None else creators.get(group << 16 | slot)
 
 
 def _mask_test(mask: str) -> tuple[int, int, bool]:
