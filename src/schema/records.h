@@ -142,6 +142,8 @@ class ArchivedArray {
  public:
   ArchivedArray(const unsigned char* data, std::uint32_t count) : data_(data), count_(count) {}
   std::uint32_t size() const { return count_; }
+  // The first element's bytes.
+  const unsigned char* data() const { return data_; }
   View operator[](std::size_t i) const { return View(data_ + i * kElementSize); }
 
  private:
