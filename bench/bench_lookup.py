@@ -5,7 +5,8 @@ writer, then prints per-call times and ratios (tagatlas / other; below 1 means t
 
 - a public hit, `d.lookup(group, element)` against `pydicom.datadict.get_entry(tag)`;
 - a private hit with its creator against `pydicom.datadict.get_private_entry(tag, creator)`;
-- `d.lookup` against a plain Python function that builds the same ten-key dict from a Python dict;
+- `d.lookup` against a plain Python function that returns the same ten-key dict from a Python dict,
+  with new objects as a lookup does (see `python_lookup_function`);
 - `tagatlas.open` against importing pydicom's dictionary modules, each in a fresh interpreter.
 
 Run: python bench/bench_lookup.py [--rounds N]  (needs the package and pydicom installed)
@@ -64,23 +65,48 @@ def per_call(function, arguments, rounds):
 
 
 def python_lookup_function(entries):
-    """The plain-Python equivalent: a dict keyed like the index, the ten-key dict built per call."""
+    """The plain-Python equivalent: a dict keyed like the index, the ten-key dict built per call.
+
+    To be a fair comparison it does the work a lookup must do: every call returns a new dict, a
+    new list and a new str for every text, nothing shared with another result (as with a lookup,
+    only the interpreter's own shared objects may recur: "", one-character texts, small ints,
+    True and False). So the table keeps each text as UTF-8 bytes, as the file does, and every
+    call decodes new strs from them. Returning the stored strs, or `str(x)` of them (which is the
+    same object), would skip the work that dominates a lookup.
+    """
+
+    def utf8(text):
+        return text.encode()
+
     table = {}
     for e in entries:
         key = (e.group, e.element, None if e.creator is None else canonicalize_creator(e.creator))
-        table[key] = (e.group, e.element, e.creator or "", e.keyword, e.name, e.vr, e.description,
-                      e.retired, e.block_offset, e.sources)  # fmt: skip
+        # The first of entries with one key, as the dictionary is written (duplicates="first").
+        table.setdefault(key, (e.group, e.element, utf8(e.creator or ""), utf8(e.keyword), utf8(e.name),
+                      utf8(e.vr), utf8(e.description), e.retired, e.block_offset,
+                      tuple(utf8(s) for s in e.sources)))  # fmt: skip
 
     def lookup(group, element, creator=None):
         key = (group, element, None if creator is None else canonicalize_creator(creator))
         r = table.get(key)
         if r is None:
             return None
-        return {"group": r[0], "element": r[1], "creator": r[2], "keyword": r[3], "name": r[4],
-                "vr": r[5], "description": r[6], "retired": r[7], "block_offset": r[8],
-                "sources": list(r[9])}  # fmt: skip
+        return {"group": r[0], "element": r[1], "creator": r[2].decode(), "keyword": r[3].decode(),
+                "name": r[4].decode(), "vr": r[5].decode(), "description": r[6].decode(),
+                "retired": r[7], "block_offset": r[8],
+                "sources": [s.decode() for s in r[9]]}  # fmt: skip
 
     return lookup
+
+
+def fresh_texts(lookup, query):
+    """Whether two calls of `lookup` return distinct objects for every text longer than one."""
+    first, second = lookup(*query), lookup(*query)
+    texts = [k for k, v in first.items() if isinstance(v, str) and len(v) > 1]
+    pieces = zip(first["sources"], second["sources"], strict=True)
+    return (first["sources"] is not second["sources"]
+            and all(first[k] is not second[k] for k in texts)
+            and all(a is not b for a, b in pieces if len(a) > 1))  # fmt: skip
 
 
 def fresh_interpreter_seconds(code, runs):
@@ -141,7 +167,9 @@ def main():
         report("private hit: lookup vs get_private_entry", ours_p, theirs_p, 0.3)
 
         plain = python_lookup_function(entries)
-        assert all(plain(*q) == d.lookup(*q) for q in public_pairs[:100] + private_queries[:100])
+        checked = public_pairs[:100] + private_queries[:100]
+        assert all(plain(*q) == d.lookup(*q) for q in checked)
+        assert all(fresh_texts(f, q) for f in (plain, d.lookup) for q in checked)
         report("public hit: lookup vs plain Python function", ours,
                per_call(plain, public_pairs, rounds), 1.0)
         report("private hit: lookup vs plain Python function", ours_p,

@@ -6,6 +6,7 @@
 
 #include "once.h"
 #include "panic.h"
+#include "schema/utf8.h"
 
 namespace tagatlas::py {
 namespace {
@@ -49,12 +50,6 @@ const ResultTemplate* make_template() {
   return made;
 }
 
-bool is_ascii(std::string_view text) {
-  unsigned char high = 0;
-  for (char c : text) high |= static_cast<unsigned char>(c);
-  return high < 0x80;
-}
-
 // The view has already checked that the text is well-formed UTF-8; dictionary texts are nearly
 // all ASCII, which is copied straight into a new str instead of being decoded a second time.
 // The copy is what is tested, not the mapped bytes, which another process may rewrite at any
@@ -66,7 +61,7 @@ Ref new_text(std::string_view text) {
   if (object != nullptr && size > 0) {
     auto* copy = static_cast<char*>(PyUnicode_DATA(object));
     std::memcpy(copy, text.data(), text.size());
-    if (!is_ascii({copy, text.size()})) {
+    if (ascii_prefix({copy, text.size()}) != text.size()) {
       // Decoded from the copy too: the decoder reads its input more than once.
       PyObject* decoded = PyUnicode_DecodeUTF8(copy, size, nullptr);
       Py_DECREF(object);
@@ -84,9 +79,24 @@ Ref new_int(unsigned long value) {
 }
 
 Ref new_sources(const SourceList& sources) {
-  const auto count = static_cast<Py_ssize_t>(sources.size());
+  // Records have a few pieces: they are kept as the one scan finds them, so the list is sized and
+  // filled from that same scan. A text with more pieces is scanned again to fill the list.
+  constexpr std::size_t kKept = 8;
+  std::array<std::string_view, kKept> kept;
+  std::size_t found = 0;
+  for (const std::string_view piece : sources) {
+    if (found < kKept) kept[found] = piece;
+    ++found;
+  }
+  const auto count = static_cast<Py_ssize_t>(found);
   Ref list(PyList_New(count));
   if (!list) throw panic_from_python_error("cannot create the sources list of the lookup result");
+  if (found <= kKept) {
+    for (std::size_t i = 0; i < found; ++i) {
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), new_text(kept[i]).release());
+    }
+    return list;
+  }
   Py_ssize_t i = 0;
   for (auto it = sources.begin(); it != sources.end() && i < count; ++it) {
     PyList_SET_ITEM(list.get(), i++, new_text(*it).release());
