@@ -32,50 +32,56 @@ std::uint64_t key_at(const unsigned char* p) {
               std::to_string(index));
 }
 
-}  // namespace
-
-std::optional<TagView> find_tag(const ResolvedRoot& root, std::uint16_t group, std::uint16_t element,
-                                std::uint32_t creator_hash) {
-  const std::uint64_t key = packed(group, element, creator_hash);
-  const IndexArray index = root.index();
-  std::size_t size = index.size();
-  if (size == 0) return std::nullopt;
-
-  // Lands on the last entry not greater than the key, so among equal entries the last one wins.
-  // The iteration count depends only on the index size, not on the key. The position is kept as
-  // a byte pointer, so each step is one addition before its loads.
-  //
-  // Each step branches instead of selecting. When keys recur in the same order (the tags of a
-  // series of similar files), the branch predictor learns their paths and the processor loads the
-  // entries of many steps at once, where with a select every load waits for the one before. On
-  // keys in no recurring order the branch mispredicts about every other step and is slower than a
-  // select; recurring keys are the common case of a data dictionary.
-  const unsigned char* base = index.data();
+// The index entry the search lands on: the last one not greater than the key, so among equal
+// entries the last one wins. `size` entries from `base`, at least one. The iteration count
+// depends only on the size, not on the key. The position is kept as a byte pointer, so each step
+// is one addition before its loads.
+template <SearchSteps Steps>
+const unsigned char* last_not_greater(const unsigned char* base, std::size_t size, std::uint64_t key) {
   while (size > 1) {
     const std::size_t half = size / 2;
     const unsigned char* mid = base + half * kIndexEntrySize;
-    if (key_at(mid) <= key) base = mid;
-    // Keeps the compiler from turning the branch back into a select.
-    asm("" : "+r"(base));
+    if constexpr (Steps == SearchSteps::Branch) {
+      if (key_at(mid) <= key) base = mid;
+      // Keeps the compiler from turning the branch into a select.
+      asm("" : "+r"(base));
+    } else {
+      base = key_at(mid) > key ? base : mid;
+    }
     size -= half;
   }
-  if (key_at(base) != key) return std::nullopt;
+  return base;
+}
+
+}  // namespace
+
+std::optional<TagView> find_tag(const ResolvedRoot& root, std::uint16_t group, std::uint16_t element,
+                                std::uint32_t creator_hash, SearchSteps steps) {
+  const std::uint64_t key = packed(group, element, creator_hash);
+  const IndexArray index = root.index();
+  if (index.size() == 0) return std::nullopt;
+  const unsigned char* entry =
+      steps == SearchSteps::Branch
+          ? last_not_greater<SearchSteps::Branch>(index.data(), index.size(), key)
+          : last_not_greater<SearchSteps::Select>(index.data(), index.size(), key);
+  if (key_at(entry) != key) return std::nullopt;
 
   const RecordArray records = root.records();
-  const std::uint32_t r = ArchivedIndexEntry(base).record_index();
+  const std::uint32_t r = ArchivedIndexEntry(entry).record_index();
   if (r >= records.size()) throw_record_index_fault(records.size(), r);
   return TagView(records[r], root.strings());
 }
 
 std::optional<TagView> TatlDict::lookup(std::uint16_t group, std::uint16_t element,
-                                        std::optional<std::string_view> creator) const {
-  if (!creator) return find_tag(root_, group, element, 0);
+                                        std::optional<std::string_view> creator,
+                                        SearchSteps steps) const {
+  if (!creator) return find_tag(root_, group, element, 0, steps);
   // hash_creator streams the canonical form into the hash, so no text outlives this line.
   const std::uint32_t hash = hash_present_creator(*creator);
   // Index entries without a creator hold 0, so a creator whose canonical form hashes to 0 would
   // find them; such a creator cannot be told apart from none and finds nothing.
   if (hash == 0) return std::nullopt;
-  return find_tag(root_, group, element, hash);
+  return find_tag(root_, group, element, hash, steps);
 }
 
 }  // namespace tagatlas
