@@ -110,7 +110,7 @@ Ref new_int(unsigned long value) {
 Ref new_sources(const SourceList& sources) {
   // Records have a few pieces: they are kept as the one scan finds them, so the list is sized and
   // filled from that same scan. A text with more pieces is scanned again to fill the list.
-  constexpr std::size_t kKept = 8;
+  constexpr std::size_t kKept = 4;
   std::array<std::string_view, kKept> kept;
   std::size_t found = 0;
   for (const std::string_view piece : sources) {

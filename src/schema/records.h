@@ -108,6 +108,8 @@ class ArchivedIndexEntry {
 class ArchivedTagRecord {
  public:
   explicit ArchivedTagRecord(const unsigned char* p) : p_(p) {}
+  // The record's first byte.
+  const unsigned char* address() const { return p_; }
   TAGATLAS_FIELD_U32(layout::TagRecord, keyword_offset)
   TAGATLAS_FIELD_U32(layout::TagRecord, name_offset)
   TAGATLAS_FIELD_U32(layout::TagRecord, creator_offset)
