@@ -9,7 +9,7 @@ writer, then prints per-call times and ratios (tagatlas / other; below 1 means t
   with new objects as a lookup does (see `python_lookup_function`);
 - `tagatlas.open` against importing pydicom's dictionary modules, each in a fresh interpreter.
 
-Run: python bench/bench_lookup.py [--rounds N]  (needs the package and pydicom installed)
+Run: python bench/bench_lookup.py [--rounds N] [--opens N]  (needs the package and pydicom installed)
 """
 
 from __future__ import annotations
@@ -51,17 +51,32 @@ def pydicom_entries():
     return entries
 
 
-def per_call(function, arguments, rounds):
-    """Best time of one call in nanoseconds, over calls with each tuple of `arguments`.
+def per_call(sides, rounds):
+    """Best time of one call in nanoseconds for each (function, arguments) side.
 
-    Results are dropped as they come, as a caller that reads one result at a time would.
+    The sides are measured in interleaved rounds, each round timing every side once over all its
+    argument tuples and starting with the next side in turn, so that a stretch of machine noise
+    falls on all of them alike; each side's best round is kept. Every timed pass follows an
+    untimed one, so each side is measured warm, as in the C++ benchmark, however much the other
+    sides evicted. Results are dropped as they come, as a caller that reads one result at a time
+    would.
     """
 
-    def run():
-        for args in arguments:
-            function(*args)
+    def runner(function, arguments):
+        def run():
+            for args in arguments:
+                function(*args)
 
-    return min(timeit.repeat(run, number=1, repeat=rounds)) / len(arguments) * 1e9
+        return run
+
+    runs = [runner(function, arguments) for function, arguments in sides]
+    best = [float("inf")] * len(sides)
+    for r in range(rounds):
+        for k in range(len(sides)):
+            i = (r + k) % len(sides)
+            runs[i]()
+            best[i] = min(best[i], timeit.timeit(runs[i], number=1))
+    return [b / len(arguments) * 1e9 for b, (_, arguments) in zip(best, sides, strict=True)]
 
 
 def python_lookup_function(entries):
@@ -127,7 +142,10 @@ def report(label, ours, theirs, target=None):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--rounds", type=int, default=7, help="timing repetitions (best is kept)")
+    parser.add_argument("--rounds", type=int, default=50,
+                        help="interleaved timing rounds (each side's best is kept)")
+    parser.add_argument("--opens", type=int, default=7,
+                        help="fresh interpreters per open timing (the median is kept)")
     parser.add_argument("--sample", type=int, default=2000, help="tags per timing round")
     args = parser.parse_args()
 
@@ -156,26 +174,26 @@ def main():
         assert all(d.lookup(g, e) for g, e in public_pairs)
         assert all(d.lookup(g, e, c) for g, e, c, _ in private)
 
-        rounds = args.rounds
         private_queries = [(g, e, c) for g, e, c, _ in private]
-        ours = per_call(d.lookup, public_pairs, rounds)
-        theirs = per_call(datadict.get_entry, [(t,) for t in public], rounds)
-        report("public hit: lookup vs get_entry", ours, theirs, 0.8)
-
-        ours_p = per_call(d.lookup, private_queries, rounds)
-        theirs_p = per_call(datadict.get_private_entry, [(t, c) for _, _, c, t in private], rounds)
-        report("private hit: lookup vs get_private_entry", ours_p, theirs_p, 0.3)
-
         plain = python_lookup_function(entries)
         checked = public_pairs[:100] + private_queries[:100]
         assert all(plain(*q) == d.lookup(*q) for q in checked)
         assert all(fresh_texts(f, q) for f in (plain, d.lookup) for q in checked)
-        report("public hit: lookup vs plain Python function", ours,
-               per_call(plain, public_pairs, rounds), 1.0)
-        report("private hit: lookup vs plain Python function", ours_p,
-               per_call(plain, private_queries, rounds), 1.0)
 
-        runs = max(3, args.rounds)
+        ours, theirs, plain_ns, ours_p, theirs_p, plain_p = per_call([
+            (d.lookup, public_pairs),
+            (datadict.get_entry, [(t,) for t in public]),
+            (plain, public_pairs),
+            (d.lookup, private_queries),
+            (datadict.get_private_entry, [(t, c) for _, _, c, t in private]),
+            (plain, private_queries),
+        ], args.rounds)  # fmt: skip
+        report("public hit: lookup vs get_entry", ours, theirs, 0.8)
+        report("private hit: lookup vs get_private_entry", ours_p, theirs_p, 0.3)
+        report("public hit: lookup vs plain Python function", ours, plain_ns, 1.0)
+        report("private hit: lookup vs plain Python function", ours_p, plain_p, 1.0)
+
+        runs = args.opens
         timer = "import time; t = time.perf_counter(); {}; print(time.perf_counter() - t)"
         open_s = fresh_interpreter_seconds(
             "import tagatlas; " + timer.format(f"tagatlas.open({path!r})"), runs)
