@@ -1,6 +1,5 @@
 #include "argbind.h"
 
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -86,12 +85,6 @@ Outcome<Done> bind_arguments(const ParameterDescription& d, PyObject* const* arg
   for (PyObject*& slot : slots) slot = nullptr;
   for (std::size_t i = 0; i < given && i < positional_count; ++i) slots[i] = args[i];
   if (given > positional_count) return too_many_positional(d, nargs);
-  // The common call: enough arguments by position and no keywords leaves nothing to test.
-  if (kwnames == nullptr && given >= d.required &&
-      std::none_of(d.keyword_only.begin(), d.keyword_only.end(),
-                   [](const KeywordOnlyParameter& k) { return k.required; })) {
-    return Done{};
-  }
 
   std::vector<const char*> positional_only_by_keyword;
   const Py_ssize_t keyword_count = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;

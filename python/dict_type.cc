@@ -53,8 +53,10 @@ Outcome<std::optional<std::string_view>> to_creator(PyObject* value) {
 
 Outcome<Ref> lookup(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* arguments[3];
-  if (auto bound = bind_arguments(kLookup, args, nargs, kwnames, arguments); !bound) {
-    return std::move(bound).error();
+  if (!bind_positional(kLookup, args, nargs, kwnames, arguments)) {
+    if (auto bound = bind_arguments(kLookup, args, nargs, kwnames, arguments); !bound) {
+      return std::move(bound).error();
+    }
   }
   auto group = to_u16(arguments[0]);
   if (!group) return std::move(group).error().with_note("group");
