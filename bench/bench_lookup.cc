@@ -87,8 +87,9 @@ std::string cpu_model() {
   return "unknown CPU";
 }
 
-Side tatl_lookups(const tagatlas::TatlDict& dict, const Queries& q) {
-  return repeated([&dict, &q] { return lookup_all(dict, q.tatl()); }, q.size());
+Side tatl_lookups(const tagatlas::TatlDict& dict, const Queries& q,
+                  tagatlas::SearchSteps steps = tagatlas::SearchSteps::Branch) {
+  return repeated([&dict, &q, steps] { return lookup_all(dict, q.tatl(), steps); }, q.size());
 }
 
 Side dcmtk_lookups(const DcmDataDictionary& dict, const Queries& q) {
@@ -166,6 +167,17 @@ void measure(const Options& o, const BundledCases& b, const SyntheticCases& s, s
                                           dcmtk_lookups(*s.large.dcmtk, s.random_large)});
     rows.push_back({"15k: random keys", m[0], m[1], "DCMTK", {}, {}});
     rows.push_back({"1M: random keys", m[2], m[3], "DCMTK", {}, {}});
+  }
+  {
+    // Keys in no order the branch predictor learns: the search that selects, against the default
+    // that branches (the extension's choice, since its lookups come one at a time).
+    using tagatlas::SearchSteps;
+    const auto m = interleaved(o.rounds, {tatl_lookups(s.small.tatl, s.random_small, SearchSteps::Select),
+                                          tatl_lookups(s.small.tatl, s.random_small),
+                                          tatl_lookups(s.large.tatl, s.random_large, SearchSteps::Select),
+                                          tatl_lookups(s.large.tatl, s.random_large)});
+    rows.push_back({"15k: random keys, select / branch steps", m[0], m[1], "branch", {}, {}});
+    rows.push_back({"1M: random keys, select / branch steps", m[2], m[3], "branch", {}, {}});
   }
   {
     const auto m = interleaved(o.rounds, {tatl_open(s.small.path), open_floor(s.small.path),

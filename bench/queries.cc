@@ -24,10 +24,11 @@ Queries::Queries(std::vector<Key> keys) : keys_(std::move(keys)) {
   }
 }
 
-std::uint64_t lookup_all(const tagatlas::TatlDict& dict, std::span<const Queries::Tatl> queries) {
+std::uint64_t lookup_all(const tagatlas::TatlDict& dict, std::span<const Queries::Tatl> queries,
+                         tagatlas::SearchSteps steps) {
   std::uint64_t sum = 0;
   for (const Queries::Tatl& q : queries) {
-    const auto view = dict.lookup(q.group, q.element, q.creator);
+    const auto view = dict.lookup(q.group, q.element, q.creator, steps);
     sum += view ? view->record().group() + 1u : 0u;
   }
   return sum;

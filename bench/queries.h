@@ -61,7 +61,8 @@ class Queries {
 
 // Looks every query up and returns a checksum that depends on each result (a field read from
 // each hit's record or entry), so no lookup can be skipped.
-std::uint64_t lookup_all(const tagatlas::TatlDict& dict, std::span<const Queries::Tatl> queries);
+std::uint64_t lookup_all(const tagatlas::TatlDict& dict, std::span<const Queries::Tatl> queries,
+                         tagatlas::SearchSteps steps = tagatlas::SearchSteps::Branch);
 std::uint64_t lookup_all(const DcmDataDictionary& dict, std::span<const Queries::Dcmtk> queries);
 
 // How many of the queries each side finds.

@@ -79,6 +79,24 @@ std::optional<std::string> creator_of(const ResolvedRoot& root, const ArchivedIn
   }
 }
 
+// What a search gives, as text: the record it lands on, a miss or the fault. Both SearchSteps
+// must give the same for every index and key; a difference aborts.
+std::string find_outcome(const ResolvedRoot& root, std::uint16_t group, std::uint16_t element,
+                         std::uint32_t hash) {
+  std::string outcome[2];
+  const SearchSteps steps[] = {SearchSteps::Branch, SearchSteps::Select};
+  for (int i = 0; i < 2; ++i) {
+    try {
+      const auto view = find_tag(root, group, element, hash, steps[i]);
+      outcome[i] = view ? std::to_string(view->record().address() - root.records().data()) : "miss";
+    } catch (const Fault& f) {
+      outcome[i] = std::string("fault ") + f.what();
+    }
+  }
+  if (outcome[0] != outcome[1]) std::abort();
+  return outcome[0];
+}
+
 // Caps the work per input so that large index counts do not make single runs slow.
 constexpr std::uint32_t kMaxEntries = 2048;
 
@@ -100,6 +118,8 @@ std::size_t fuzz_heap(const std::uint8_t* data, std::size_t size) {
   const IndexArray index = root.index();
   for (std::uint32_t i = 0; i < index.size() && i < kMaxEntries; ++i) {
     const ArchivedIndexEntry e = index[i];
+    digest += find_outcome(root, e.group(), e.element(), e.creator_hash()).size();
+    digest += find_outcome(root, e.group(), e.element(), e.creator_hash() + 1).size();
     try {
       if (auto v = find_tag(root, e.group(), e.element(), e.creator_hash())) digest += read_all(*v);
       if (auto v = find_tag(root, e.group(), static_cast<std::uint16_t>(e.element() + 1), 0)) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "lookup/error.h"
+#include "lookup/search.h"
 #include "lookup/view.h"
 #include "schema/records.h"
 #include "schema/result.h"
@@ -61,9 +62,11 @@ class TatlDict {
 
   // Finds the last index entry equal to (group, element, hash_creator(creator)). Returns nullopt
   // on a miss, and for a creator whose hash is 0: that value marks the entries without a creator.
-  // Throws Fault when the entry names a record beyond the records array.
+  // Throws Fault when the entry names a record beyond the records array. `steps` only chooses how
+  // the search runs (see SearchSteps): the result is the same.
   std::optional<TagView> lookup(std::uint16_t group, std::uint16_t element,
-                                std::optional<std::string_view> creator) const;
+                                std::optional<std::string_view> creator,
+                                SearchSteps steps = SearchSteps::Branch) const;
 
   // The mapped file, header included.
   std::span<const unsigned char> bytes() const { return {base_, file_len_}; }

@@ -69,8 +69,17 @@ class TagView {
   std::string_view vr() const { return record_.vr(); }
   SourceList sources() const;
 
+  // The stored bytes of the same fields, range-tested as above (a Fault beyond the pool) but not
+  // tested for UTF-8: for a caller that copies them and tests its copy, which another process
+  // cannot change under it. The accessor of a field is its bytes, or "" when they are not
+  // well-formed UTF-8.
+  std::string_view keyword_bytes() const;
+  std::string_view name_bytes() const;
+  std::string_view creator_bytes() const;
+  std::string_view description_bytes() const;
+
  private:
-  std::string_view text(std::uint32_t offset, std::uint32_t len) const;
+  std::string_view bytes(std::uint32_t offset, std::uint32_t len) const;
 
   ArchivedTagRecord record_;
   std::span<const unsigned char> pool_;

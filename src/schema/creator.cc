@@ -6,11 +6,20 @@
 namespace tagatlas {
 namespace {
 
-constexpr bool is_ascii_whitespace(unsigned char b) { return b == ' ' || (b >= 0x09 && b <= 0x0D); }
+// Each ASCII byte's canonical form: itself upper-cased, or kAsciiSpace for whitespace. One load
+// replaces the comparisons that classify and upper-case the byte.
+constexpr unsigned char kAsciiSpace = 0x80;
 
-constexpr char ascii_upper(unsigned char b) {
-  return static_cast<char>(b >= 'a' && b <= 'z' ? b - ('a' - 'A') : b);
-}
+struct AsciiTable {
+  unsigned char canonical[0x80];
+  constexpr AsciiTable() : canonical{} {
+    for (int b = 0; b < 0x80; ++b) {
+      const bool space = b == ' ' || (b >= 0x09 && b <= 0x0D);
+      canonical[b] = static_cast<unsigned char>(space ? kAsciiSpace : b >= 'a' && b <= 'z' ? b - ('a' - 'A') : b);
+    }
+  }
+};
+constexpr AsciiTable kAscii;
 
 // Receives the canonical form piece by piece, so that hashing never builds the text.
 struct StringSink {
@@ -35,33 +44,36 @@ struct FnvSink {
 // produces none, and never maps a character to nothing (so a non-empty piece stays non-empty).
 template <typename Sink>
 void canonicalize_into(std::string_view text, Sink& sink) {
-  bool in_piece = false;   // the previous character belonged to a piece
-  bool any_piece = false;  // a piece has been written; the next one needs a separator
+  bool separator = false;  // whitespace followed a piece: the next piece needs a separator first
+  bool any_piece = false;  // a piece has been written
   std::size_t pos = 0;
   while (pos < text.size()) {
     const auto b = static_cast<unsigned char>(text[pos]);
-    bool space;
     if (b < 0x80) {
-      // Creator texts are almost always ASCII: no decoding and no table for them.
-      space = is_ascii_whitespace(b);
-      if (!space) {
-        if (!in_piece && any_piece) sink.put(' ');
-        sink.put(ascii_upper(b));
-      }
+      // Creator texts are almost always ASCII: no decoding and no search for them.
+      const unsigned char canonical = kAscii.canonical[b];
       ++pos;
+      if (canonical == kAsciiSpace) {
+        separator = any_piece;
+        continue;
+      }
+      if (separator) sink.put(' ');
+      sink.put(static_cast<char>(canonical));
     } else {
       const Utf8Char c = decode_utf8(text, pos);
       // A byte that starts no well-formed sequence is neither whitespace nor cased: it is copied.
-      space = c.valid && is_creator_whitespace(c.code_point);
-      if (!space) {
-        if (!in_piece && any_piece) sink.put(' ');
-        const std::string_view upper = c.valid ? uppercase_mapping(c.code_point) : std::string_view{};
-        sink.put(upper.empty() ? text.substr(pos, c.length) : upper);
+      if (c.valid && is_creator_whitespace(c.code_point)) {
+        separator = any_piece;
+        pos += c.length;
+        continue;
       }
+      if (separator) sink.put(' ');
+      const std::string_view upper = c.valid ? uppercase_mapping(c.code_point) : std::string_view{};
+      sink.put(upper.empty() ? text.substr(pos, c.length) : upper);
       pos += c.length;
     }
-    in_piece = !space;
-    any_piece = any_piece || in_piece;
+    separator = false;
+    any_piece = true;
   }
 }
 
@@ -90,9 +102,12 @@ std::string canonicalize_creator(std::string_view text) {
 }
 
 std::uint32_t hash_creator(std::optional<std::string_view> creator) {
-  if (!creator) return 0;
+  return creator ? hash_present_creator(*creator) : 0;
+}
+
+std::uint32_t hash_present_creator(std::string_view creator) {
   FnvSink sink;
-  canonicalize_into(*creator, sink);
+  canonicalize_into(creator, sink);
   return sink.h;
 }
 

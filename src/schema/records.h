@@ -108,6 +108,8 @@ class ArchivedIndexEntry {
 class ArchivedTagRecord {
  public:
   explicit ArchivedTagRecord(const unsigned char* p) : p_(p) {}
+  // The record's first byte.
+  const unsigned char* address() const { return p_; }
   TAGATLAS_FIELD_U32(layout::TagRecord, keyword_offset)
   TAGATLAS_FIELD_U32(layout::TagRecord, name_offset)
   TAGATLAS_FIELD_U32(layout::TagRecord, creator_offset)
@@ -142,6 +144,8 @@ class ArchivedArray {
  public:
   ArchivedArray(const unsigned char* data, std::uint32_t count) : data_(data), count_(count) {}
   std::uint32_t size() const { return count_; }
+  // The first element's bytes.
+  const unsigned char* data() const { return data_; }
   View operator[](std::size_t i) const { return View(data_ + i * kElementSize); }
 
  private:

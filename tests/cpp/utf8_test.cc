@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "schema/utf8.h"
@@ -61,6 +62,24 @@ TEST(Utf8, EncodeRoundTripsEveryLength) {
     EXPECT_EQ(c.code_point, cp);
     EXPECT_EQ(c.length, out.size());
   }
+}
+
+// Every length up to 40 with one high byte at every position (and none), in a buffer of exactly
+// that length, against a byte-by-byte count: the word loads, their overlapping tail and the short
+// cases must neither miss a byte nor read past the end.
+TEST(Utf8, AsciiPrefixFindsTheFirstHighByte) {
+  for (std::size_t len = 0; len <= 40; ++len) {
+    for (std::size_t high = 0; high <= len; ++high) {
+      for (unsigned char byte : {0x80, 0xC3, 0xFF}) {
+        std::unique_ptr<char[]> text(new char[len ? len : 1]);
+        for (std::size_t i = 0; i < len; ++i) text[i] = static_cast<char>('A' + i % 26);
+        if (high < len) text[high] = static_cast<char>(byte);
+        EXPECT_EQ(ascii_prefix({text.get(), len}), high) << "length " << len << ", high byte at " << high;
+      }
+    }
+  }
+  EXPECT_EQ(ascii_prefix(std::string_view(std::string(100, '\x7F'))), 100u);
+  EXPECT_EQ(ascii_prefix(std::string_view(std::string("\0\0\x80", 3))), 2u);
 }
 
 }  // namespace

@@ -97,6 +97,30 @@ TEST(TagView, InvalidUtf8ReadsAsEmpty) {
   EXPECT_TRUE(t.sources().empty());
 }
 
+// The *_bytes accessors give the stored bytes whatever they hold; the text accessors give them
+// only when they are well-formed UTF-8.
+TEST(TagView, BytesAccessorsGiveStoredBytesUntested) {
+  Entry e;
+  e.keyword = "Kw\xC3\x9F";
+  e.name = "Name";
+  e.creator = "Cr";
+  e.description = "Desc";
+  Image image = build({e});
+  image.put_u8(image.pool_at + 2, 0x80);  // the keyword's first byte of U+00DF, now a stray byte
+  const Views v(image);
+  const TagView t = v.view(0);
+  EXPECT_EQ(t.keyword_bytes(), "Kw\x80\x9F");
+  EXPECT_EQ(t.keyword(), "");
+  EXPECT_EQ(t.name_bytes(), "Name");
+  EXPECT_EQ(t.name(), "Name");
+  EXPECT_EQ(t.creator_bytes(), "Cr");
+  EXPECT_EQ(t.description_bytes(), "Desc");
+
+  Image no_creator = build({Entry{}});
+  no_creator.put_u32(no_creator.record(0) + 8, 0xFFFFFFFF);  // an offset that is never read
+  EXPECT_EQ(Views(no_creator).view(0).creator_bytes(), "");
+}
+
 TEST(TagView, CreatorOfLengthZeroIgnoresItsOffset) {
   Image image = build({Entry{}});
   image.put_u32(image.record(0) + 8, 0xFFFFFFFF);
@@ -121,18 +145,23 @@ TEST(TagView, RangesBeyondThePoolFault) {
     std::uint32_t offset, len;
     std::function<void(const TagView&)> read;
     std::string message;
+    std::function<void(const TagView&)> bytes;  // the same field's bytes accessor, if it has one
   };
   const Case cases[] = {
       {0, 32, true, 4, 0, [](const TagView& t) { (void)t.keyword(); },
-       "range start index 4 out of range for slice of length 3"},
+       "range start index 4 out of range for slice of length 3",
+       [](const TagView& t) { (void)t.keyword_bytes(); }},
       {4, 34, true, 2, 2, [](const TagView& t) { (void)t.name(); },
-       "range end index 4 out of range for slice of length 3"},
+       "range end index 4 out of range for slice of length 3",
+       [](const TagView& t) { (void)t.name_bytes(); }},
       {8, 36, true, 0xFFFFFFFF, 1, [](const TagView& t) { (void)t.creator(); },
-       "range start index 4294967295 out of range for slice of length 3"},
+       "range start index 4294967295 out of range for slice of length 3",
+       [](const TagView& t) { (void)t.creator_bytes(); }},
       {12, 16, false, 3, 0xFFFFFFFF, [](const TagView& t) { (void)t.description(); },
-       "range end index 4294967298 out of range for slice of length 3"},
+       "range end index 4294967298 out of range for slice of length 3",
+       [](const TagView& t) { (void)t.description_bytes(); }},
       {20, 24, false, 1, 3, [](const TagView& t) { (void)t.sources(); },
-       "range end index 4 out of range for slice of length 3"},
+       "range end index 4 out of range for slice of length 3", {}},
   };
   for (const Case& c : cases) {
     Image image = build({e});
@@ -145,6 +174,9 @@ TEST(TagView, RangesBeyondThePoolFault) {
     const Views v(image);
     const TagView t = v.view(0);
     EXPECT_EQ(fault_of([&] { c.read(t); }), c.message);
+    if (c.bytes) {
+      EXPECT_EQ(fault_of([&] { c.bytes(t); }), c.message) << "the bytes accessor";
+    }
     if (c.offset_at != 0) {
       EXPECT_EQ(t.keyword(), "abc") << "other fields still read";
     }

@@ -130,6 +130,40 @@ def test_bad_utf8_reads_as_empty(write_dict, field):
     assert {k: result[k] for k in others} == others
 
 
+# Texts of many lengths, short and longer than a machine word, each with one byte replaced at its
+# start, middle or end, or with characters outside ASCII: every result equals what strict UTF-8
+# decoding of the stored bytes gives, or "" where that fails.
+@pytest.mark.parametrize("payload", [None, b"\x80", b"\xc3", b"\xe9", b"\x7f"])
+def test_texts_of_every_length_read_as_their_stored_bytes(write_dict, payload):
+    cases = [(length, at) for length in (*range(1, 19), 23, 24, 25, 31, 32, 33)
+             for at in sorted({0, length // 2, length - 1})]  # fmt: skip
+    letters = "abcdefghijklmnopqrstuvwxyz\u00e9\u20ac\U0001f600"
+    entries = []
+    for i, (length, at) in enumerate(cases):
+        # Distinct texts, so that no two records share pool bytes.
+        name = "".join(letters[(i + j) % len(letters)] for j in range(length))
+        entries.append(Entry(0x0011, i, f"K{i}", name))
+    stored = {}
+
+    def spoil(data):
+        for i, (_, at) in enumerate(cases):
+            position = layout.record_position(data, 0x0011, i)
+            offset = layout.read_record(data, position, "name_offset")
+            size = layout.read_record(data, position, "name_len")
+            if payload is not None:
+                layout.patch_pool(data, offset + min(at, size - 1), payload)
+            start = layout.root(data)[5] + offset
+            stored[i] = bytes(data[start : start + size])
+
+    d = tagatlas.open(write_dict(entries, edit=spoil))
+    for i in range(len(cases)):
+        try:
+            expected = stored[i].decode("utf-8")
+        except UnicodeDecodeError:
+            expected = ""
+        assert d.lookup(0x0011, i)["name"] == expected, (cases[i], stored[i])
+
+
 def test_result_reports_the_record_not_the_query(write_dict):
     def retag_record(data):
         layout.patch_record(data, 0, group=0x1234, element=0x5678)
