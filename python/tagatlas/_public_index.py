@@ -15,6 +15,7 @@ from __future__ import annotations
 
 import struct
 import sys
+from bisect import bisect_left
 from itertools import compress, repeat
 from operator import lshift, not_, or_
 
@@ -24,6 +25,7 @@ from ._facts import mask_bits, read_facts
 __all__ = ["Repeaters", "read_keywords", "read_repeaters"]
 
 _WIDTHS = {"I": 4, "H": 2, "B": 1}
+_MASK_FACT = b"; mask "
 
 
 class Repeaters:
@@ -69,6 +71,12 @@ class _PublicRows:
         else:
             self.descriptions = list(zip(offsets, lengths))
             distinct = list(dict.fromkeys(self.descriptions))
+        # Only a description holding "; mask " can name one: those are found in the pool first,
+        # so the thousands of descriptive texts are never decoded.
+        hits = table.positions_of(_MASK_FACT)
+        distinct = [
+            (o, n) for o, n in distinct if (i := bisect_left(hits, o)) < len(hits) and hits[i] < o + n
+        ]  # fmt: skip
         texts = table.texts("description", [o for o, _ in distinct], [n for _, n in distinct])
         keys = [pair[0] for pair in distinct] if self.descriptions is offsets else distinct
         # The mask of each description that names one.

@@ -148,6 +148,15 @@ class EntryTable:
             # Rare: decode one by one, reading bad UTF-8 as "" as lookups do.
             return [_decode_or_empty(pool[o : o + n]) for o, n in zip(offsets, lengths)]
 
+    def positions_of(self, needle: bytes) -> list[int]:
+        """The pool offsets where `needle` starts, ascending (overlapping ones included)."""
+        pool, out = self._pool, []
+        at = pool.find(needle)
+        while at >= 0:
+            out.append(at)
+            at = pool.find(needle, at + 1)
+        return out
+
     def _text_column(self, what: str) -> list[str]:
         return self.texts(
             what, self.record_field(f"{what}_offset"), self.record_field(f"{what}_len")
