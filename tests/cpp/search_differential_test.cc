@@ -2,7 +2,7 @@
 // ones, sorted and not, made up and taken from the bundled dictionary, with both SearchSteps.
 //
 // Sorted indexes are checked against std::upper_bound (the last entry not greater than the key);
-// unsorted ones against a line-by-line transcription of the specified loop, which pins which
+// unsorted ones against a line-by-line transcription of the loop that defines the search, which pins which
 // entries are compared, not only what a sorted index gives. Each index lives in a heap buffer of
 // exactly its size, so a read past it fails under AddressSanitizer.
 
@@ -115,10 +115,10 @@ Outcome sorted_reference(const std::vector<IndexEntry>& entries, const Key& key,
   return landed(entries, at, key, record_count);
 }
 
-// For any index: the loop as specified. base = 0, size = n; while size > 1: half = size / 2,
+// For any index: the loop that defines the search. base = 0, size = n; while size > 1: half = size / 2,
 // mid = base + half; if entry[mid] is greater than the key base stays, otherwise base = mid;
 // size = size - half. Then entry[base] is compared once more.
-Outcome specified_loop(const std::vector<IndexEntry>& entries, const Key& key,
+Outcome defining_loop(const std::vector<IndexEntry>& entries, const Key& key,
                        std::uint32_t record_count) {
   const std::size_t n = entries.size();
   if (n == 0) return {};
@@ -171,7 +171,7 @@ void check_all(const std::vector<IndexEntry>& entries, std::uint32_t record_coun
                std::mt19937& rng) {
   const Arrays arrays(entries, record_count);
   for (const Key& key : queries_for(entries, rng)) {
-    const Outcome expected = specified_loop(entries, key, record_count);
+    const Outcome expected = defining_loop(entries, key, record_count);
     if (sorted) {
       ASSERT_EQ(sorted_reference(entries, key, record_count), expected);
     }
@@ -219,7 +219,7 @@ TEST(SearchDifferential, SortedRandomIndexesOfEverySize) {
   }
 }
 
-TEST(SearchDifferential, UnsortedIndexesFollowTheSpecifiedLoop) {
+TEST(SearchDifferential, UnsortedIndexesFollowTheDefiningLoop) {
   std::mt19937 rng(7);
   for (std::size_t n : sizes()) {
     const std::uint32_t record_count = static_cast<std::uint32_t>(n + 1);
