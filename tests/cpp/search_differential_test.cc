@@ -2,8 +2,8 @@
 // ones, sorted and not, made up and taken from the bundled dictionary, with both SearchSteps.
 //
 // Sorted indexes are checked against std::upper_bound (the last entry not greater than the key);
-// unsorted ones against a line-by-line transcription of the loop that defines the search, which pins which
-// entries are compared, not only what a sorted index gives. Each index lives in a heap buffer of
+// unsorted ones against a line-by-line transcription of the loop that defines the search, which
+// pins which entries are compared, not only what a sorted index gives. Each index lives in a heap buffer of
 // exactly its size, so a read past it fails under AddressSanitizer.
 
 #include <gtest/gtest.h>
