@@ -20,7 +20,7 @@ from itertools import compress, repeat
 from operator import lshift, not_, or_
 
 from . import _layout as layout
-from ._facts import mask_bits, read_facts
+from .description import mask_bits, read_facts
 
 __all__ = ["Repeaters", "read_keywords", "read_repeaters"]
 

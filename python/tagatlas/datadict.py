@@ -49,7 +49,7 @@ from __future__ import annotations
 import _thread
 import os
 
-from ._facts import read_facts
+from .description import read_facts
 from ._public_index import read_keywords, read_repeaters
 from ._tag import format_tag, tag_value
 from .table import read_table

@@ -15,43 +15,89 @@ nothing a DICOM dictionary says about an element is lost:
     "VM 1\\nPatient's full name."
 
 A description without a facts line (a dictionary written by other tools) parses as text only, with
-an empty VM.
+an empty VM. `read_facts` gives the facts alone, and `mask_bits`/`mask_matches` test tags against
+a mask.
+
+The module imports nothing: it is read on the way to a program's first answer (`tagatlas.datadict`
+reads facts before its first keyword lookup), where importing `re` or `dataclasses` would cost more
+than the answer.
 """
 
 from __future__ import annotations
 
-import re
-from dataclasses import dataclass
+__all__ = [
+    "Description", "parse_description", "format_description", "read_facts", "is_mask",
+    "mask_bits", "mask_matches", "MASK_PATTERN",
+]
 
-__all__ = ["Description", "parse_description", "format_description", "MASK_PATTERN"]
-
-# A repeating tag: eight hex digits, "x" standing for any digit.
-MASK_PATTERN = re.compile(r"[0-9A-Fx]{8}")
-
-_FACTS = re.compile(
-    r"VM(?: (?P<vm>[^;\n]*))?"
-    r"(?:; VR (?P<vr>[^;\n]+))?"
-    r"(?:; mask (?P<mask>[0-9A-Fx]{8}))?"
-)
+_MASK_DIGITS = frozenset("0123456789ABCDEFx")
+_VR_FACT = "; VR "
+_MASK_FACT = "; mask "
+_NO_FACTS: tuple[str, None, None] = ("", None, None)
 
 
-@dataclass(frozen=True)
-class Description:
-    """A description taken apart: facts (empty or None when not stated) and the text."""
+class Description(tuple):
+    """A description taken apart: (vm, vr, mask, text), facts empty or None when not stated."""
 
-    vm: str = ""
-    vr: str | None = None
-    mask: str | None = None
-    text: str = ""
+    __slots__ = ()
+    _fields = ("vm", "vr", "mask", "text")
+
+    def __new__(cls, vm: str = "", vr: str | None = None, mask: str | None = None,
+                text: str = "") -> Description:  # fmt: skip
+        return tuple.__new__(cls, (vm, vr, mask, text))
+
+    vm = property(lambda self: self[0])
+    vr = property(lambda self: self[1])
+    mask = property(lambda self: self[2])
+    text = property(lambda self: self[3])
+
+    def __repr__(self) -> str:
+        fields = ", ".join(f"{name}={value!r}" for name, value in zip(self._fields, self))
+        return f"Description({fields})"
+
+
+def is_mask(text: str) -> bool:
+    """Whether `text` is a mask: eight hex digits (upper case), "x" standing for any digit."""
+    return len(text) == 8 and _MASK_DIGITS.issuperset(text)
+
+
+def _facts_line(line: str) -> tuple[str, str | None, str | None] | None:
+    """(vm, vr, mask) of a facts line, or None when `line` is not one."""
+    if not line.startswith("VM"):
+        return None
+    rest = line[2:]
+    vm = ""
+    if rest[:1] == " ":
+        end = rest.find(";")
+        end = len(rest) if end < 0 else end
+        vm, rest = rest[1:end], rest[end:]
+    vr = None
+    if rest.startswith(_VR_FACT):
+        end = rest.find(";", len(_VR_FACT))
+        end = len(rest) if end < 0 else end
+        vr, rest = rest[len(_VR_FACT) : end], rest[end:]
+        if not vr:
+            return None
+    mask = None
+    if rest.startswith(_MASK_FACT):
+        mask, rest = rest[len(_MASK_FACT) :], ""
+        if not is_mask(mask):
+            return None
+    return None if rest else (vm, vr, mask)
+
+
+def read_facts(description: str) -> tuple[str, str | None, str | None]:
+    """(vm, vr, mask) of a description's facts line; ("", None, None) when it has none."""
+    return _facts_line(description.partition("\n")[0]) or _NO_FACTS
 
 
 def parse_description(description: str) -> Description:
     """Splits a record's description into its facts line and its text."""
     first, newline, rest = description.partition("\n")
-    m = _FACTS.fullmatch(first)
-    if m is None:
+    facts = _facts_line(first)
+    if facts is None:
         return Description(text=description)
-    return Description(m["vm"] or "", m["vr"], m["mask"], rest if newline else "")
+    return Description(*facts, rest if newline else "")
 
 
 def format_description(
@@ -67,7 +113,7 @@ def format_description(
             raise ValueError(f"{name} {value!r} may not hold a line break or ';'")
     if vm != vm.strip() or (vr is not None and (not vr or vr != vr.strip())):
         raise ValueError(f"facts may not start or end with spaces: vm {vm!r}, vr {vr!r}")
-    if mask is not None and not MASK_PATTERN.fullmatch(mask):
+    if mask is not None and not is_mask(mask):
         raise ValueError(f"mask {mask!r} is not eight hex digits with 'x' for any digit")
     if not (vm or vr or mask or text):
         return ""
@@ -77,3 +123,26 @@ def format_description(
     if mask is not None:
         facts += f"; mask {mask}"
     return f"{facts}\n{text}" if text else facts
+
+
+def mask_bits(mask: str) -> tuple[int, int]:
+    """(value, care) of a mask: a tag matches when (tag ^ value) & care == 0, as pydicom tests."""
+    value = int(mask.replace("x", "0"), 16)
+    care = int("".join("0" if ch == "x" else "F" for ch in mask), 16)
+    return value, care
+
+
+def mask_matches(mask: str, group: int, element: int) -> bool:
+    """Whether (group, element) is one of the mask's tags, whatever the group's parity."""
+    value, care = mask_bits(mask)
+    return (((group << 16) | element) ^ value) & care == 0
+
+
+def __getattr__(name: str) -> object:
+    # The mask as a regular expression, for callers that match with one; made on first use.
+    if name == "MASK_PATTERN":
+        import re
+
+        pattern = globals()["MASK_PATTERN"] = re.compile(r"[0-9A-Fx]{8}")
+        return pattern
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

@@ -23,7 +23,7 @@ import bisect
 import os
 from typing import NamedTuple
 
-from .description import parse_description
+from .description import mask_bits, parse_description
 from .elements import BLOCK_OFFSET, FULL_ELEMENT, find_element, same_creator
 from .table import EntryTable, read_table
 from .writer import hash_creator
@@ -137,18 +137,6 @@ def creator_of(group: int, element: int, creators: dict[int, str]) -> str | None
     return None if slot is None else creators.get(group << 16 | slot)
 
 
-def _mask_test(mask: str) -> tuple[int, int, bool]:
-    """(bits, value, group_masked): a tag t matches when t & bits == value (and, for a masked
-    group, the group is even, as a public mask stands for even groups)."""
-    bits = value = 0
-    for ch in mask:
-        bits, value = bits << 4, value << 4
-        if ch != "x":
-            bits |= 0xF
-            value |= int(ch, 16)
-    return bits, value, "x" in mask[:4]
-
-
 class Namer:
     """Names occurrences from one dictionary (a `.tatl` path, None for the bundled one).
 
@@ -256,11 +244,12 @@ class Namer:
                 entry = self._dict.lookup(group, elements[i])
                 mask = parse_description(entry["description"]).mask if entry else None
                 if mask is not None:
-                    masks.append((*_mask_test(mask), entry))
+                    masks.append((*mask_bits(mask), "x" in mask[:4], entry))
             self._group_masks[group] = masks
         tag = group << 16 | element
-        for bits, value, group_masked, entry in masks:
-            if tag & bits == value and not (group_masked and group % 2):
+        for value, care, group_masked, entry in masks:
+            # A masked group stands for even groups only, in a public tag.
+            if (tag ^ value) & care == 0 and not (group_masked and group % 2):
                 return entry
         return None
 
@@ -288,11 +277,7 @@ class Namer:
 
 def _from_entry(entry: dict, form: str) -> _Named:
     description, vr = entry["description"], entry["vr"]
-    if description.startswith("VM ") and ";" not in description and "\n" not in description:
-        vm, choice, mask, text = description[3:], None, None, ""  # the common "VM 1", quickly
-    else:
-        facts = parse_description(description)
-        vm, choice, mask, text = facts.vm, facts.vr, facts.mask, facts.text
+    vm, choice, mask, text = parse_description(description)
     return _new_tuple(_Named, (
         entry["keyword"], entry["name"], choice if vr == "??" else vr, vm, entry["retired"],
         tuple(entry["sources"]), mask, form, None, text,

@@ -15,7 +15,7 @@ same data as the library's: every mapping must be equal, whatever the running Py
 """
 
 import argparse
-import importlib.util
+import runpy
 import subprocess
 import sys
 import unicodedata
@@ -32,10 +32,8 @@ def python_upper(code):
 
 
 def load_table(path):
-    spec = importlib.util.spec_from_file_location("casemap_table", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    table = module.UPPER
+    # Run as a file, not imported: the table must come from this path, not an installed package.
+    table = runpy.run_path(path)["UPPER"]
     return lambda code: table.get(code, chr(code))
 
 

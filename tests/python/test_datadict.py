@@ -18,7 +18,7 @@ import pytest
 import tagatlas
 import tatl_layout
 from tagatlas import datadict as dd
-from tagatlas._facts import mask_bits, read_facts
+from tagatlas.description import mask_bits, read_facts
 from tagatlas._tag import tag_value
 from tagatlas.description import parse_description
 from tagatlas.table import read_table

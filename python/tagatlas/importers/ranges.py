@@ -82,18 +82,6 @@ def mask_text(groups: tuple[int, int], elements: tuple[int, int]) -> str | None:
     return None if g is None or e is None else g + e
 
 
-def mask_bits(mask: str) -> tuple[int, int]:
-    """(value, care) of an 8-digit mask: a tag matches when (tag ^ value) & care == 0."""
-    value = int(mask.replace("x", "0"), 16)
-    care = int("".join("0" if ch == "x" else "F" for ch in mask), 16)
-    return value, care
-
-
-def mask_matches(mask: str, group: int, element: int) -> bool:
-    value, care = mask_bits(mask)
-    return (((group << 16) | element) ^ value) & care == 0
-
-
 def mask_spread(mask: str) -> int:
     """How many tags an 8-digit mask stands for; a masked group counts its even (public) or odd
     (private) groups only, half of its values."""
