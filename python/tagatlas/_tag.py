@@ -82,6 +82,18 @@ def _text_value(text: str, keyword_tag: Callable[[str], int | None]) -> int:
     return value
 
 
+def tag_text(group: int, element: int, block_offset: bool = False, mask: str | None = None) -> str:
+    """A tag as people write it: "(0010,0010)", block offsets "(0019,xx0C)", masks "(60xx,3000)".
+
+    A private mask such as "70xxxx04" stands for block offsets in every odd group "70xx".
+    """
+    if mask is not None:
+        return f"({mask[:4]},{mask[4:]})"
+    if block_offset:
+        return f"({group:04X},xx{element:02X})"
+    return f"({group:04X},{element:04X})"
+
+
 def format_tag(value: int) -> str:
-    """A tag as "(GGGG,EEEE)", as pydicom prints it."""
-    return f"({value >> 16:04X},{value & 0xFFFF:04X})"
+    """A 32-bit tag as "(GGGG,EEEE)", as pydicom prints it."""
+    return tag_text(value >> 16, value & 0xFFFF)

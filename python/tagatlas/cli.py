@@ -38,7 +38,6 @@ from __future__ import annotations
 import argparse
 import codecs
 import contextlib
-import json
 import os
 import re
 import stat
@@ -48,6 +47,7 @@ from typing import NoReturn
 
 from . import _layout as layout
 from ._filekind import file_kind
+from ._tag import tag_text
 
 PROG = "tagatlas"
 
@@ -145,12 +145,6 @@ def parse_tag(text: str) -> tuple[int, int]:
     return int(m.group(1), 16), int(m.group(2), 16)
 
 
-def _tag_text(group: int, element: int, block_offset: bool = False) -> str:
-    if block_offset:
-        return f"({group:04X},xx{element:02X})"
-    return f"({group:04X},{element:04X})"
-
-
 def _open(path: str | None):
     try:
         if path is None:
@@ -169,7 +163,7 @@ def _format_entry(entry: dict, matched: str) -> str:
     from .terminal import terminal_width, wrapped
 
     facts = parse_description(entry["description"])
-    tag = _tag_text(entry["group"], entry["element"], entry["block_offset"])
+    tag = tag_text(entry["group"], entry["element"], entry["block_offset"])
     vr = entry["vr"] if facts.vr is None else f"{entry['vr']} ({facts.vr})"
     rows = [
         ("tag", tag),
@@ -184,17 +178,13 @@ def _format_entry(entry: dict, matched: str) -> str:
         ("matched", matched),
     ]
     if facts.mask is not None:
-        rows.insert(1, ("mask", _mask_text(facts.mask)))
+        rows.insert(1, ("mask", tag_text(0, 0, mask=facts.mask)))
     lines = [f"{label + ':':<14}{value}".rstrip() for label, value in rows]
     if facts.text:
         # The descriptive text last, wrapped for the terminal; --json gives it whole.
         lines.append("description:")
         lines += wrapped(facts.text, terminal_width(), indent=" " * 14)
     return "\n".join(lines)
-
-
-def _mask_text(mask: str) -> str:
-    return f"({mask[:4]},{mask[4:]})"
 
 
 def _find(d, group: int, element: int, creator: str | None, path: str | None):
@@ -223,13 +213,13 @@ def cmd_lookup(args: argparse.Namespace) -> int:
             args.creator.encode("utf-8")
         except UnicodeEncodeError:
             raise CommandError(f"--creator {args.creator!r} is not valid UTF-8") from None
-    full = _tag_text(group, element)
+    full = tag_text(group, element)
     found = _find(d, group, element, args.creator, args.dict)
     if found is None:
         tried = [full]
         # Private data elements live at (gggg,xxEE); dictionaries key most of them by EE alone.
         if element > 0xFF and (args.creator is not None or group % 2 == 1):
-            tried.append(_tag_text(group, element & 0xFF, True))
+            tried.append(tag_text(group, element & 0xFF, True))
         creator = f" with creator {args.creator!r}" if args.creator is not None else ""
         message = f"no entry for {' or '.join(tried)}{creator}"
         if args.json:
@@ -242,11 +232,14 @@ def cmd_lookup(args: argparse.Namespace) -> int:
     if found.form != BLOCK_OFFSET:
         matched = f"full element {full}"
     elif element > 0xFF:
-        matched = f"block offset {_tag_text(group, element & 0xFF, True)} of {full}"
+        matched = f"block offset {tag_text(group, element & 0xFF, True)} of {full}"
     else:
-        matched = f"block offset {_tag_text(group, element, True)}"
+        matched = f"block offset {tag_text(group, element, True)}"
     if args.json:
-        print(json.dumps({**entry, "matched": found.form}, ensure_ascii=False))
+        from .terminal import write_json
+
+        # Valid JSON whatever the output's encoding holds.
+        write_json(sys.stdout, {**entry, "matched": found.form})
     else:
         print(_format_entry(entry, matched))
     return EXIT_OK

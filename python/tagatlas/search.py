@@ -22,6 +22,7 @@ import re
 from collections.abc import Iterable
 from typing import NamedTuple
 
+from ._tag import tag_text
 from .description import parse_description
 from .elements import same_creator
 from .table import EntryTable, read_table
@@ -50,18 +51,6 @@ class Hit(NamedTuple):
     block_offset: bool
     sources: list[str]
     text: str
-
-
-def tag_text(group: int, element: int, block_offset: bool = False, mask: str | None = None) -> str:
-    """A tag as people write it: "(0010,0010)", block offsets "(0019,xx0C)", masks "(60xx,3000)".
-
-    A private mask such as "70xxxx04" stands for block offsets in every odd group "70xx".
-    """
-    if mask is not None:
-        return f"({mask[:4]},{mask[4:]})"
-    if block_offset:
-        return f"({group:04X},xx{element:02X})"
-    return f"({group:04X},{element:04X})"
 
 
 # Where a word starts: a letter or digit after anything else, a digit after a letter, a capital

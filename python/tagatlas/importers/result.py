@@ -17,6 +17,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass, field
 
+from .. import _tag
 from ..writer import Entry, hash_creator
 
 EXACT = 0
@@ -58,9 +59,7 @@ def entry_key(entry: Entry) -> tuple[int, int, int]:
 
 
 def tag_text(entry: Entry) -> str:
-    tag = f"({entry.group:04X},{entry.element:04X})"
-    if entry.block_offset:
-        tag = f"({entry.group:04X},xx{entry.element:02X})"
+    tag = _tag.tag_text(entry.group, entry.element, entry.block_offset)
     return f"{tag} {entry.creator!r}" if entry.creator is not None else tag
 
 
