@@ -85,12 +85,9 @@ def _keep(
     if private is not None or creator is not None:
         creators = table.creators
         if creator is not None:
-            canonical = {}  # a few hundred distinct creators; canonicalize each once
-            rows = [
-                i for i in rows
-                if creators[i] and canonical.setdefault(
-                    creators[i], same_creator(creators[i], creator))
-            ]  # fmt: skip
+            # A few hundred distinct creators over thousands of entries: compare each once.
+            wanted = {c for c in set(creators) if c and same_creator(c, creator)}
+            rows = [i for i in rows if creators[i] in wanted]
         elif private:
             rows = [i for i in rows if creators[i]]
         else:
