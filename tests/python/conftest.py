@@ -28,6 +28,15 @@ SAMPLE_ENTRIES = (
 )  # fmt: skip
 
 
+def run_cli(capsys, *argv):
+    """Runs the command line in this process: (exit status, stdout, stderr)."""
+    from tagatlas.cli import main
+
+    status = main([str(a) for a in argv])
+    out, err = capsys.readouterr()
+    return status, out, err
+
+
 @pytest.fixture
 def write_dict(tmp_path):
     """Returns write(entries=SAMPLE_ENTRIES, *, edit=None, name=None) -> pathlib.Path.

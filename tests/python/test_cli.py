@@ -16,6 +16,7 @@ from tagatlas import writer
 from tagatlas.cli import main
 from tagatlas.writer import Entry, encode, write
 from tatl_layout import expected_result
+from conftest import run_cli as run
 
 ENTRIES = [
     Entry(0x0010, 0x0010, "PatientName", "Patient's Name", "PN", description="VM 1",
@@ -34,12 +35,6 @@ def dict_path(tmp_path):
     path = tmp_path / "t.tatl"
     write(path, ENTRIES)
     return path
-
-
-def run(capsys, *argv):
-    status = main([str(a) for a in argv])
-    out, err = capsys.readouterr()
-    return status, out, err
 
 
 def run_exiting(capsys, *argv):

@@ -11,6 +11,7 @@ from tagatlas.cli import main
 from tagatlas.dicom_json import DicomJsonError, occurrences
 from tagatlas.explain import ExplainError, explain
 from tagatlas.writer import write
+from conftest import run_cli as run
 
 
 @pytest.fixture(scope="module")
@@ -117,12 +118,6 @@ def test_pydicom_json_test_file_without_pydicom(monkeypatch):
 
 # ---------------------------------------------------------------------------------------------
 # files and the command line
-
-
-def run(capsys, *argv):
-    status = main([str(a) for a in argv])
-    out, err = capsys.readouterr()
-    return status, out, err
 
 
 def test_cli_json_file(capsys, tmp_path, dict_path):

@@ -5,7 +5,6 @@ import sys
 import pytest
 
 from explain_dict import ENTRIES
-from tagatlas.cli import main
 from tagatlas.dicom_file import DEFER_SIZE, PydicomMissingError, read
 from tagatlas.explain import explain
 from tagatlas.writer import write
@@ -15,6 +14,7 @@ from pydicom.data import get_testdata_file  # noqa: E402
 from pydicom.dataset import Dataset, FileMetaDataset  # noqa: E402
 from pydicom.sequence import Sequence  # noqa: E402
 from pydicom.uid import ExplicitVRLittleEndian, ImplicitVRLittleEndian  # noqa: E402
+from conftest import run_cli as run
 
 
 @pytest.fixture(scope="module")
@@ -209,12 +209,6 @@ def test_bare_data_set_without_preamble_is_read():
 
 # ---------------------------------------------------------------------------------------------
 # the command line
-
-
-def run(capsys, *argv):
-    status = main([str(a) for a in argv])
-    out, err = capsys.readouterr()
-    return status, out, err
 
 
 def test_cli_text(capsys, tmp_path, dict_path, monkeypatch):

@@ -8,6 +8,7 @@ from tagatlas.cli import main
 from tagatlas.search import search
 from tagatlas.table import read_table
 from tagatlas.writer import Entry, write
+from conftest import run_cli as run
 
 ENTRIES = [
     Entry(0x0008, 0x0020, "StudyDate", "Study Date", "DA",
@@ -97,12 +98,6 @@ def test_bundled_dictionary_shows_masks_once():
 
 # ---------------------------------------------------------------------------------------------
 # the command line
-
-
-def run(capsys, *argv):
-    status = main([str(a) for a in argv])
-    out, err = capsys.readouterr()
-    return status, out, err
 
 
 def test_cli_text(capsys, dict_path):
