@@ -204,7 +204,7 @@ def _find(d, group: int, element: int, creator: str | None, path: str | None):
 
 
 def cmd_lookup(args: argparse.Namespace) -> int:
-    from .elements import BLOCK_OFFSET
+    from .elements import BLOCK_OFFSET, tries_block_form
 
     group, element = args.tag
     d = _open(args.dict)
@@ -218,7 +218,7 @@ def cmd_lookup(args: argparse.Namespace) -> int:
     if found is None:
         tried = [full]
         # Private data elements live at (gggg,xxEE); dictionaries key most of them by EE alone.
-        if element > 0xFF and (args.creator is not None or group % 2 == 1):
+        if tries_block_form(group, element, args.creator):
             tried.append(tag_text(group, element & 0xFF, True))
         creator = f" with creator {args.creator!r}" if args.creator is not None else ""
         message = f"no entry for {' or '.join(tried)}{creator}"

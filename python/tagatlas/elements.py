@@ -19,7 +19,9 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
-__all__ = ["Found", "find_element", "same_creator", "FULL_ELEMENT", "BLOCK_OFFSET"]
+__all__ = [
+    "Found", "find_element", "tries_block_form", "same_creator", "FULL_ELEMENT", "BLOCK_OFFSET",
+]
 
 FULL_ELEMENT = "full_element"
 BLOCK_OFFSET = "block_offset"
@@ -50,6 +52,11 @@ def _checked(entry: dict | None, creator: str | None) -> dict | None:
     return entry if same_creator(entry["creator"], creator) else None
 
 
+def tries_block_form(group: int, element: int, creator: str | None) -> bool:
+    """Whether `find_element` also tries the low byte of the element (see there)."""
+    return element > 0xFF and (creator is not None or group % 2 == 1)
+
+
 def find_element(d, group: int, element: int, creator: str | None = None) -> Found | None:
     """The entry for data element (group, element) of the given creator, or None.
 
@@ -62,7 +69,7 @@ def find_element(d, group: int, element: int, creator: str | None = None) -> Fou
     entry = _checked(d.lookup(group, element, creator), creator)
     if entry is not None:
         return Found(entry, BLOCK_OFFSET if entry["block_offset"] else FULL_ELEMENT)
-    if element <= 0xFF or (creator is None and group % 2 == 0):
+    if not tries_block_form(group, element, creator):
         return None
     entry = _checked(d.lookup(group, element & 0xFF, creator), creator)
     if entry is not None and entry["block_offset"]:
