@@ -23,7 +23,7 @@ import bisect
 import os
 from typing import NamedTuple
 
-from ._dicom.model import Occurrence, creator_slot, is_private_group
+from ._dicom.model import Occurrence, creator_slot, is_creator_element, is_private_group
 from ._format.creator import hash_creator
 from .description import mask_bits, parse_description
 from .elements import BLOCK_OFFSET, FULL_ELEMENT, find_element, same_creator
@@ -160,7 +160,7 @@ class Namer:
     # -- the dictionary -------------------------------------------------------------------------
 
     def _look_up(self, group: int, element: int, creator: str | None, private: bool) -> _Named:
-        if private and 0x0010 <= element <= 0x00FF:
+        if is_creator_element(group, element):
             return _by_rule(*_PRIVATE_CREATOR)
         if private and creator_slot(element) is not None:
             if creator is None:

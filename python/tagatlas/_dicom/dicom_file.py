@@ -15,7 +15,7 @@ from __future__ import annotations
 import os
 from collections.abc import Callable, Iterator
 
-from .model import Occurrence, creator_of, is_private_group
+from .model import Occurrence, creator_of, is_creator_element
 
 __all__ = ["PydicomMissingError", "DicomReadError", "DEFER_SIZE", "read", "occurrences"]
 
@@ -88,7 +88,7 @@ def _walk(pydicom, ds, prefix: str, is_sequence) -> Iterator[Occurrence]:
     creators = {
         tag: _creator_text(pydicom, ds, tag)
         for tag in tags
-        if is_private_group(tag >> 16) and 0x10 <= (tag & 0xFFFF) <= 0xFF
+        if is_creator_element(tag >> 16, tag & 0xFFFF)
     }
     for tag in tags:
         group, element = tag >> 16, tag & 0xFFFF

@@ -16,7 +16,7 @@ from __future__ import annotations
 import re
 from collections.abc import Iterator
 
-from .model import Occurrence, creator_of, is_private_group
+from .model import Occurrence, creator_of, is_creator_element
 
 __all__ = ["DicomJsonError", "occurrences"]
 
@@ -74,7 +74,7 @@ def _data_set(data_set: dict, prefix: str) -> Iterator[Occurrence]:
     creators: dict[int, str | None] = {}
     for tag, value in tags:
         group, element = tag >> 16, tag & 0xFFFF
-        if is_private_group(group) and 0x10 <= element <= 0xFF:
+        if is_creator_element(group, element):
             creators[tag] = _creator_text(value)
 
     for tag, value in tags:
