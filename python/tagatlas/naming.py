@@ -24,6 +24,7 @@ import os
 from typing import NamedTuple
 
 from ._dicom.model import Occurrence, creator_slot, is_creator_element, is_private_group
+from ._dicom.tag import tag_text
 from ._format.creator import hash_creator
 from .description import mask_bits, parse_description
 from .elements import BLOCK_OFFSET, FULL_ELEMENT, find_element, same_creator
@@ -132,7 +133,7 @@ class Namer:
         # Built as a tuple: this runs once per element of the data, and the keyword form of a
         # sixteen-field NamedTuple costs as much as the lookup.
         return _new_tuple(Explained, (
-            path, f"{group:04X},{element:04X}", private, creator if private else None, vr,
+            path, tag_text(group, element, parentheses=False), private, creator if private else None, vr,
             differs, *named,
         ))  # fmt: skip
 

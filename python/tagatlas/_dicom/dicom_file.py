@@ -16,6 +16,7 @@ import os
 from collections.abc import Callable, Iterator
 
 from .model import Occurrence, creator_of, is_creator_element
+from .tag import tag_text
 
 __all__ = ["PydicomMissingError", "DicomReadError", "DEFER_SIZE", "read", "occurrences"]
 
@@ -96,7 +97,7 @@ def _walk(pydicom, ds, prefix: str, is_sequence) -> Iterator[Occurrence]:
         raw = isinstance(elem, raw_type)
         stated = elem.VR if raw or not implicit else None
         creator = creator_of(group, element, creators)
-        path = f"{prefix}{group:04X},{element:04X}"
+        path = prefix + tag_text(group, element, parentheses=False)
         yield Occurrence(path, group, element, stated, creator)
         items = _items(pydicom, ds, tag, elem, raw, is_sequence, creator)
         for i, item in enumerate(items):
