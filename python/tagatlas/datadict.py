@@ -52,6 +52,7 @@ import os
 from .description import read_facts
 from ._public_index import read_keywords, read_repeaters
 from ._dicom.tag import format_tag, tag_value
+from ._format.vr import shown_vr
 from .table import read_table
 
 __all__ = [
@@ -174,11 +175,6 @@ def _remember(cache: dict, key: object, entry: object, generation: int) -> None:
             cache[key] = entry
 
 
-def _vr(row: dict, choice: str | None) -> str:
-    # "??" means no single VR; the facts line then says what it is ("US or SS", "OB or OW").
-    return choice if row["vr"] == "??" and choice is not None else row["vr"]
-
-
 # -- public entries ------------------------------------------------------------------------------
 
 
@@ -193,7 +189,8 @@ def _public_row(d, value: int) -> tuple[dict, tuple] | None:
 
 def _public_tuple(row: dict, facts: tuple[str, str | None, str | None]) -> tuple:
     vm, choice, _ = facts
-    return (_vr(row, choice), vm, row["name"], "Retired" if row["retired"] else "", row["keyword"])
+    retired = "Retired" if row["retired"] else ""
+    return (shown_vr(row["vr"], choice), vm, row["name"], retired, row["keyword"])
 
 
 def _find_entry(value: int):
@@ -355,7 +352,7 @@ def _private_row(d, group: int, element: int, creator: str) -> dict | None:
 
 def _private_tuple(row: dict) -> tuple:
     vm, choice, _ = read_facts(row["description"])
-    return (_vr(row, choice), vm, row["name"], "Retired" if row["retired"] else "")
+    return (shown_vr(row["vr"], choice), vm, row["name"], "Retired" if row["retired"] else "")
 
 
 def _find_private(value: int, creator: object):

@@ -26,6 +26,7 @@ from typing import NamedTuple
 from ._dicom.model import Occurrence, creator_slot, is_creator_element, is_private_group
 from ._dicom.tag import tag_text
 from ._format.creator import hash_creator
+from ._format.vr import UNKNOWN_VR, shown_vr
 from .description import mask_bits, parse_description
 from .elements import BLOCK_OFFSET, FULL_ELEMENT, find_element, same_creator
 from .table import EntryTable, read_table
@@ -42,7 +43,7 @@ _GROUP_LENGTH = ("GroupLength", "Group Length", "UL", "1")
 _new_tuple = tuple.__new__
 
 # A VR of the dictionary that says nothing to compare with.
-_NO_VR = frozenset(["??", "NONE"])
+_NO_VR = frozenset([UNKNOWN_VR, "NONE"])
 
 
 class Explained(NamedTuple):
@@ -236,10 +237,10 @@ class Namer:
 
 
 def _from_entry(entry: dict, form: str) -> _Named:
-    description, vr = entry["description"], entry["vr"]
-    vm, choice, mask, text = parse_description(description)
+    vm, choice, mask, text = parse_description(entry["description"])
+    vr = shown_vr(entry["vr"], choice)
     return _new_tuple(_Named, (
-        entry["keyword"], entry["name"], choice if vr == "??" else vr, vm, entry["retired"],
+        entry["keyword"], entry["name"], None if vr == UNKNOWN_VR else vr, vm, entry["retired"],
         tuple(entry["sources"]), mask, form, None, text,
     ))  # fmt: skip
 

@@ -41,7 +41,7 @@ def is_private_group(group: int) -> bool:
 
 
 def is_creator_element(group: int, element: int) -> bool:
-    """Whether (group, element) is a private creator element, (gggg,0010-00FF) of a private group."""
+    """Whether (group, element) is a creator element: (gggg,0010-00FF) of a private group."""
     return FIRST_CREATOR_ELEMENT <= element <= LAST_CREATOR_ELEMENT and is_private_group(group)
 
 
