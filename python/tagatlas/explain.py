@@ -23,12 +23,14 @@ from __future__ import annotations
 
 import json
 import os
-import struct
+from collections import deque
+from collections.abc import Iterator
 
 from . import dicom_json
-from .naming import Explained, Namer, default_namer, is_private_group
+from ._regular import open_regular
+from .naming import Explained, Namer, Occurrence, default_namer, is_private_group
 
-__all__ = ["explain", "Explained", "ExplainError"]
+__all__ = ["explain", "iter_explain", "Explained", "ExplainError"]
 
 JSON = "json"
 DICOM = "dicom"
@@ -67,10 +69,23 @@ def explain(
     document (a dict, or a list of data sets), or a pydicom Dataset. `private_only` keeps the
     elements of private groups (private creator elements included).
 
-    Raises OSError when the file cannot be read, ExplainError for input that is neither DICOM
-    nor DICOM JSON, `dicom_file.PydicomMissingError` (an ImportError) for a DICOM file without
-    pydicom installed, `dicom_json.DicomJsonError` for a parsed document of the wrong shape, and
-    what `tagatlas.open` raises for a dictionary that does not open.
+    Raises OSError when the file cannot be read (a path that is not a regular file included),
+    ExplainError for input that is neither DICOM nor DICOM JSON or that pydicom cannot read,
+    `dicom_file.PydicomMissingError` (an ImportError) for a DICOM file without pydicom installed,
+    `dicom_json.DicomJsonError` for a parsed document of the wrong shape, and what
+    `tagatlas.open` raises for a dictionary that does not open.
+    """
+    return list(iter_explain(source, dictionary, private_only=private_only))
+
+
+def iter_explain(
+    source, dictionary: str | os.PathLike[str] | Namer | None = None, *, private_only: bool = False
+) -> Iterator[Explained]:
+    """The rows of `explain`, named one at a time as they are taken.
+
+    The input is read and checked in this call, so each error `explain` raises comes from here
+    before any row; what stays in memory while the rows are taken is the input as read, not the
+    rows. A DICOM JSON document is walked once to check its shape before its rows are made.
     """
     if isinstance(dictionary, Namer):
         namer = dictionary
@@ -79,7 +94,7 @@ def explain(
     if isinstance(source, (str, os.PathLike)):
         found = _read_path(source, namer)
     elif isinstance(source, (dict, list)):
-        found = dicom_json.occurrences(source)
+        found = _checked_json(source)
     elif hasattr(source, "get_item") and hasattr(source, "original_encoding"):
         from . import dicom_file
 
@@ -89,14 +104,21 @@ def explain(
             f"explain() takes a path, a DICOM JSON document or a pydicom Dataset, "
             f"not {type(source).__name__}"
         )
+    name = namer.name
     if private_only:
-        return [namer.name(o) for o in found if is_private_group(o.group)]
-    return [namer.name(o) for o in found]
+        return (name(o) for o in found if is_private_group(o.group))
+    return map(name, found)
 
 
-def _read_path(path: str | os.PathLike[str], namer: Namer):
+def _checked_json(document) -> Iterator[Occurrence]:
+    """The occurrences of a DICOM JSON document, after one walk that refuses a misshapen one."""
+    deque(dicom_json.occurrences(document), maxlen=0)
+    return dicom_json.occurrences(document)
+
+
+def _read_path(path: str | os.PathLike[str], namer: Namer) -> Iterator[Occurrence]:
     shown = os.fsdecode(path)
-    with open(path, "rb") as f:
+    with open_regular(path) as f:
         head = f.read(_PREAMBLE + len(_MAGIC))
         kind = sniff(head)
         if kind == JSON:
@@ -106,9 +128,9 @@ def _read_path(path: str | os.PathLike[str], namer: Namer):
             document = json.loads(data)
         except (ValueError, RecursionError) as e:
             raise ExplainError(f"{shown}: not valid JSON: {e}") from None
+        del data  # the text is not needed beside the document it gave
         try:
-            # Walked here, so that a misshapen document fails before anything is shown.
-            return list(dicom_json.occurrences(document))
+            return _checked_json(document)
         except dicom_json.DicomJsonError as e:
             raise ExplainError(f"{shown}: not DICOM JSON: {e}") from None
     if kind is None:
@@ -118,9 +140,19 @@ def _read_path(path: str | os.PathLike[str], namer: Namer):
         )
     from . import dicom_file
 
-    data_set = dicom_file.read(path, force=kind == BARE_DICOM)
     try:
-        return list(dicom_file.occurrences(data_set, namer.is_sequence))
-    except (ValueError, KeyError, IndexError, EOFError, NotImplementedError, struct.error) as e:
-        # Damage that pydicom meets only when a sequence is read.
-        raise ExplainError(f"{shown}: not readable as DICOM: {e}") from e
+        data_set = dicom_file.read(path, force=kind == BARE_DICOM)
+        # Walked in full here: pydicom reads sequences left in the file only when they are
+        # reached, and damage found there must fail before any row is shown.
+        return iter(list(dicom_file.occurrences(data_set, namer.is_sequence)))
+    except (OSError, ImportError):
+        raise
+    except dicom_file.DicomReadError as e:
+        raise ExplainError(str(e)) from None
+    except Exception as e:  # pydicom reports damage met in a sequence with many exception types
+        raise ExplainError(f"{shown}: not readable as DICOM: {_one_line(e)}") from None
+
+
+def _one_line(error: Exception) -> str:
+    text = " ".join(str(error).split())
+    return text or type(error).__name__

@@ -206,6 +206,10 @@ class Namer:
         if private and creator_slot(element) is not None:
             if creator is None:
                 return _unknown("no creator")
+            if not _encodable(creator):
+                # Text no dictionary can hold (a lone surrogate from a JSON escape) names no
+                # creator of any dictionary; the lookup would refuse to encode it.
+                return _unknown("creator")
             found = find_element(self._dict, group, element, creator)
             if found is not None:
                 return _from_entry(found.entry, found.form)
@@ -282,6 +286,14 @@ def _from_entry(entry: dict, form: str) -> _Named:
         entry["keyword"], entry["name"], choice if vr == "??" else vr, vm, entry["retired"],
         tuple(entry["sources"]), mask, form, None, text,
     ))  # fmt: skip
+
+
+def _encodable(text: str) -> bool:
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
 
 
 def _differs(stated: str | None, dictionary_vr: str | None) -> bool:
