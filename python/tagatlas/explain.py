@@ -26,9 +26,10 @@ import os
 from collections import deque
 from collections.abc import Iterator
 
-from . import dicom_json
-from ._regular import open_regular
-from .naming import Explained, Namer, Occurrence, default_namer, is_private_group
+from ._dicom import dicom_json
+from ._dicom.model import Occurrence, is_private_group
+from ._dicom.regular import open_regular
+from .naming import Explained, Namer, default_namer
 
 __all__ = ["explain", "iter_explain", "Explained", "ExplainError"]
 
@@ -96,7 +97,7 @@ def iter_explain(
     elif isinstance(source, (dict, list)):
         found = _checked_json(source)
     elif hasattr(source, "get_item") and hasattr(source, "original_encoding"):
-        from . import dicom_file
+        from ._dicom import dicom_file
 
         found = dicom_file.occurrences(source, namer.is_sequence)
     else:
@@ -138,7 +139,7 @@ def _read_path(path: str | os.PathLike[str], namer: Namer) -> Iterator[Occurrenc
             f"{shown}: neither a DICOM file (no 'DICM' marker after a 128-byte preamble) "
             "nor DICOM JSON"
         )
-    from . import dicom_file
+    from ._dicom import dicom_file
 
     try:
         data_set = dicom_file.read(path, force=kind == BARE_DICOM)

@@ -17,7 +17,7 @@ import re
 from collections.abc import Iterator
 from itertools import chain
 
-from .naming import Occurrence, creator_of, is_private_group
+from .model import Occurrence, creator_of, is_private_group
 
 __all__ = ["DicomJsonError", "occurrences"]
 

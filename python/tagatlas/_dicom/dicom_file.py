@@ -16,7 +16,7 @@ import os
 from collections.abc import Callable, Iterator
 from itertools import chain
 
-from .naming import Occurrence, creator_of, is_private_group
+from .model import Occurrence, creator_of, is_private_group
 
 __all__ = ["PydicomMissingError", "DicomReadError", "DEFER_SIZE", "read", "occurrences"]
 

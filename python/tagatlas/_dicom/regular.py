@@ -11,7 +11,7 @@ import os
 import stat
 from typing import BinaryIO
 
-from ._filekind import file_kind
+from .._format.filekind import file_kind
 
 __all__ = ["open_regular", "check_regular"]
 
