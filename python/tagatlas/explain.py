@@ -31,7 +31,7 @@ from ._dicom.model import Occurrence, is_private_group
 from ._dicom.regular import open_regular
 from .naming import Explained, Namer, default_namer
 
-__all__ = ["explain", "iter_explain", "Explained", "ExplainError"]
+__all__ = ["explain", "iter_explain", "Explained", "ExplainError", "NotDicomError"]
 
 JSON = "json"
 DICOM = "dicom"
@@ -45,6 +45,10 @@ _BARE_STARTS = (b"\x02\x00", b"\x08\x00", b"\x00\x02", b"\x00\x08")
 
 class ExplainError(ValueError):
     """Input that is neither a readable DICOM file nor DICOM JSON; the message says why."""
+
+
+class NotDicomError(ExplainError):
+    """Input that is neither DICOM nor DICOM JSON at all, as opposed to a damaged DICOM file."""
 
 
 def sniff(head: bytes) -> str | None:
@@ -128,14 +132,14 @@ def _read_path(path: str | os.PathLike[str], namer: Namer) -> Iterator[Occurrenc
         try:
             document = json.loads(data)
         except (ValueError, RecursionError) as e:
-            raise ExplainError(f"{shown}: not valid JSON: {e}") from None
+            raise NotDicomError(f"{shown}: not valid JSON: {e}") from None
         del data  # the text is not needed beside the document it gave
         try:
             return _checked_json(document)
         except dicom_json.DicomJsonError as e:
-            raise ExplainError(f"{shown}: not DICOM JSON: {e}") from None
+            raise NotDicomError(f"{shown}: not DICOM JSON: {e}") from None
     if kind is None:
-        raise ExplainError(
+        raise NotDicomError(
             f"{shown}: neither a DICOM file (no 'DICM' marker after a 128-byte preamble) "
             "nor DICOM JSON"
         )

@@ -158,11 +158,11 @@ def test_cli_input_that_is_not_dicom(capsys, tmp_path, content, message):
     assert err.count("\n") == 1
 
 
-@pytest.mark.parametrize("make", ["missing", "directory"])
+@pytest.mark.parametrize("make", ["missing", "dangling link"])
 def test_cli_unreadable_input(capsys, tmp_path, make):
     path = tmp_path / "x"
-    if make == "directory":
-        path.mkdir()
+    if make == "dangling link":
+        path.symlink_to(tmp_path / "nowhere")
     status, out, err = run(capsys, "explain", path)
     assert (status, out) == (2, "")
     assert err.startswith(f"tagatlas: error: cannot read {path}: ") and err.count("\n") == 1
