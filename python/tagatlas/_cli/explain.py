@@ -70,7 +70,7 @@ def run(args: argparse.Namespace) -> int:
         if args.summary:
             _summary(audit, files, args)
         elif args.json or args.jsonl:
-            _json(files, several, args.jsonl)
+            _json(audit, files, several, args.jsonl)
         else:
             _text(files, several)
     except PydicomMissingError as e:
@@ -112,14 +112,16 @@ def _text(files, several: bool) -> None:
         write_lines(sys.stdout, out)
 
 
-def _json(files, several: bool, lines: bool) -> None:
+def _json(audit, files, several: bool, lines: bool) -> None:
     from .output import JsonRows
 
     out = JsonRows(sys.stdout, lines=lines)
     for path, rows in files:
         for r in rows:
             out.write({"file": path, **r._asdict()} if several else r._asdict())
-    out.close()
+    if out.count or audit.status != 2:
+        # An input given that could not be read leaves nothing, not an empty array, as before.
+        out.close()
 
 
 def _summary(audit, files, args) -> None:

@@ -23,8 +23,8 @@ from collections.abc import Iterable, Iterator, Sequence
 from typing import TextIO
 
 __all__ = [
-    "visible", "cut", "columns", "wrapped", "JsonRows", "write_lines", "write_json", "terminal_width",
-    "escaping_streams", "write_or_discard", "report", "discard", "PROG",
+    "visible", "cut", "columns", "wrapped", "JsonRows", "write_lines", "write_json",
+    "terminal_width", "escaping_streams", "write_or_discard", "report", "discard", "PROG",
 ]
 
 PROG = "tagatlas"
@@ -203,7 +203,7 @@ class JsonRows:
         self._stream = stream
         self._encoding = _encoding(stream)
         self._lines = lines
-        self._count = 0
+        self.count = 0
 
     def write(self, item: object) -> None:
         text = json.dumps(item, ensure_ascii=False)
@@ -214,9 +214,9 @@ class JsonRows:
         if self._lines:
             self._stream.write(text + "\n")
         else:
-            self._stream.write(("[\n" if self._count == 0 else ",\n") + text)
-        self._count += 1
+            self._stream.write(("[\n" if self.count == 0 else ",\n") + text)
+        self.count += 1
 
     def close(self) -> None:
         if not self._lines:
-            self._stream.write("[]\n" if self._count == 0 else "\n]\n")
+            self._stream.write("[]\n" if self.count == 0 else "\n]\n")
