@@ -57,7 +57,7 @@ from collections.abc import Iterable
 from ._deid_table import table
 from .description import read_deid
 from .elements import find_element, same_creator
-from .naming import is_private_group
+from ._dicom.model import is_private_group
 
 __all__ = ["action", "has_facts", "Profile", "OPTIONS", "CODES", "SAFE_PRIVATE"]
 

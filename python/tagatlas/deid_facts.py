@@ -16,7 +16,8 @@ from dataclasses import dataclass, replace
 
 from ._deid_table import table
 from .description import format_description, parse_description
-from .writer import Entry, canonicalize_creator
+from ._format.creator import canonicalize_creator
+from .writer import Entry
 
 __all__ = ["DeidReport", "add_deid_facts"]
 
