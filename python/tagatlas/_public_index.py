@@ -19,7 +19,7 @@ from bisect import bisect_left
 from itertools import compress, repeat
 from operator import lshift, not_, or_
 
-from . import _layout as layout
+from ._format import layout
 from .description import mask_bits, read_facts
 
 __all__ = ["Repeaters", "read_keywords", "read_repeaters"]

@@ -51,7 +51,7 @@ import os
 
 from .description import read_facts
 from ._public_index import read_keywords, read_repeaters
-from ._tag import format_tag, tag_value
+from ._dicom.tag import format_tag, tag_value
 from .table import read_table
 
 __all__ = [
@@ -337,7 +337,7 @@ def _creator_key(creator: object) -> object:
     if not isinstance(creator, str):
         hash(creator)  # a creator that cannot be a dict key is refused, as in pydicom
         return creator
-    from .writer import canonicalize_creator
+    from ._format.creator import canonicalize_creator
 
     return canonicalize_creator(creator)
 

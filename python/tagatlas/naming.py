@@ -23,15 +23,13 @@ import bisect
 import os
 from typing import NamedTuple
 
+from ._dicom.model import Occurrence, creator_slot, is_private_group
+from ._format.creator import hash_creator
 from .description import mask_bits, parse_description
 from .elements import BLOCK_OFFSET, FULL_ELEMENT, find_element, same_creator
 from .table import EntryTable, read_table
-from .writer import hash_creator
 
-__all__ = [
-    "Occurrence", "Explained", "Namer", "default_namer", "is_private_group", "creator_slot",
-    "creator_of",
-]
+__all__ = ["Explained", "Namer", "default_namer"]
 
 # Named by the rule that defines them, not by a dictionary entry.
 RULE = "rule"
@@ -44,21 +42,6 @@ _new_tuple = tuple.__new__
 
 # A VR of the dictionary that says nothing to compare with.
 _NO_VR = frozenset(["??", "NONE"])
-
-
-class Occurrence(NamedTuple):
-    """A data element as a reader met it.
-
-    `vr` is the VR the data states, None where it states none (implicit VR). `creator` is, for
-    a private element of a block, the text of its block's creator element in the same item (None
-    when the item has none); for a private creator element, its own text; None otherwise.
-    """
-
-    path: str
-    group: int
-    element: int
-    vr: str | None
-    creator: str | None
 
 
 class Explained(NamedTuple):
@@ -113,30 +96,6 @@ def _by_rule(keyword: str, name: str, vr: str, vm: str) -> _Named:
     return _Named(keyword, name, vr, vm, False, (), None, RULE, None, "")
 
 
-def is_private_group(group: int) -> bool:
-    """Odd groups are private, except 0001, 0003, 0005, 0007 and FFFF, which DICOM forbids."""
-    return group % 2 == 1 and group > 0x0007 and group != 0xFFFF
-
-
-def creator_slot(element: int) -> int | None:
-    """The element of the creator element that reserves the block of private `element`,
-    (gggg,10EE) -> 0x0010; None for an element outside every block."""
-    return element >> 8 if element >= 0x1000 else None
-
-
-def creator_of(group: int, element: int, creators: dict[int, str]) -> str | None:
-    """The creator of element (group, element) given the creator elements of its item (tag ->
-    creator text): itself for a creator element, its block's for a private data element, None for
-    a public element or a block without its creator element."""
-    if not is_private_group(group):
-        return None
-    tag = group << 16 | element
-    if tag in creators:
-        return creators[tag]
-    slot = creator_slot(element)
-    return None if slot is None else creators.get(group << 16 | slot)
-
-
 class Namer:
     """Names occurrences from one dictionary (a `.tatl` path, None for the bundled one).
 
@@ -150,7 +109,7 @@ class Namer:
 
     def __init__(self, dictionary: str | os.PathLike[str] | None = None) -> None:
         if dictionary is None:
-            from .default import open_default
+            from ._bundled import open_default
 
             self._dict = open_default()
         else:

@@ -22,7 +22,7 @@ import re
 from collections.abc import Iterable
 from typing import NamedTuple
 
-from ._tag import tag_text
+from ._dicom.tag import tag_text
 from .description import parse_description
 from .elements import same_creator
 from .table import EntryTable, read_table

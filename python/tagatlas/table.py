@@ -26,7 +26,7 @@ import os
 import stat
 from operator import add
 
-from . import _layout as layout
+from ._format import layout
 
 __all__ = ["EntryTable", "DamagedDictionaryError", "read_table"]
 
@@ -116,7 +116,7 @@ class EntryTable:
     # -- the records ----------------------------------------------------------------------------
 
     def record_field(self, field: str) -> list[int]:
-        """A numeric record field ("keyword_offset", "vr", ...; see `_layout.RECORD_FIELDS`) of
+        """A numeric record field ("keyword_offset", "vr", ...; see `_format.layout.RECORD_FIELDS`) of
         every entry, in index order."""
         offset, fmt = layout.RECORD_FIELDS[field]
         code = fmt[-1]
@@ -196,7 +196,7 @@ class EntryTable:
 
     @_column
     def vrs(self) -> list[str]:
-        from .vr import UNKNOWN_VR, VR_TEXTS
+        from ._format.vr import UNKNOWN_VR, VR_TEXTS
 
         # Codes beyond the table read as "??", as lookups read them.
         table = VR_TEXTS + (UNKNOWN_VR,) * (256 - len(VR_TEXTS))
@@ -236,7 +236,7 @@ def read_table(path: str | os.PathLike[str] | None = None) -> EntryTable:
     from ._tagatlas import open as open_dict
 
     if path is None:
-        from .default import default_file
+        from ._bundled import default_file
 
         with default_file() as bundled:
             return read_table(bundled)

@@ -16,7 +16,7 @@ from __future__ import annotations
 import re
 from collections.abc import Iterator
 
-from .naming import Occurrence, creator_of, is_private_group
+from .model import Occurrence, creator_of, is_private_group
 
 __all__ = ["DicomJsonError", "occurrences"]
 

@@ -15,7 +15,7 @@ from __future__ import annotations
 import os
 from collections.abc import Callable, Iterator
 
-from .naming import Occurrence, creator_of, is_private_group
+from .model import Occurrence, creator_of, is_private_group
 
 __all__ = ["PydicomMissingError", "DicomReadError", "DEFER_SIZE", "read", "occurrences"]
 
