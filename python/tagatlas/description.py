@@ -6,7 +6,9 @@ nothing a DICOM dictionary says about an element is lost:
 - the first line holds facts: `VM {vm}`, then `; VR {text}` when the element has no single VR
   (the record's VR code is "??" then, and the text says what it is instead: "US or SS",
   "OB or OW"), then `; mask {mask}` when the entry was expanded from, or stands for, a repeating
-  tag written as a hex mask with "x" for any digit ("60xx3000", "1000xxx0");
+  tag written as a hex mask with "x" for any digit ("60xx3000", "1000xxx0"), then `; guess` when
+  the entry's name is a source's guess (GDCM writes them "?like this?") that no source states
+  firmly (`is_guess` tells);
 - the lines after it, if any, hold descriptive text ("Patient's full name.").
 
     >>> parse_description("VM 1-n; VR US or SS; mask 60xx3000")
@@ -26,13 +28,14 @@ than the answer.
 from __future__ import annotations
 
 __all__ = [
-    "Description", "parse_description", "format_description", "read_facts", "is_mask",
+    "Description", "parse_description", "format_description", "read_facts", "is_guess", "is_mask",
     "mask_bits", "mask_matches", "MASK_PATTERN",
 ]
 
 _MASK_DIGITS = frozenset("0123456789ABCDEFx")
 _VR_FACT = "; VR "
 _MASK_FACT = "; mask "
+_GUESS_FACT = "; guess"
 _NO_FACTS: tuple[str, None, None] = ("", None, None)
 
 
@@ -78,6 +81,8 @@ def _facts_line(line: str) -> tuple[str, str | None, str | None] | None:
         vr, rest = rest[len(_VR_FACT) : end], rest[end:]
         if not vr:
             return None
+    if rest.endswith(_GUESS_FACT):
+        rest = rest[: -len(_GUESS_FACT)]
     mask = None
     if rest.startswith(_MASK_FACT):
         mask, rest = rest[len(_MASK_FACT) :], ""
@@ -100,8 +105,15 @@ def parse_description(description: str) -> Description:
     return Description(*facts, rest if newline else "")
 
 
+def is_guess(description: str) -> bool:
+    """Whether the facts line marks the entry's name as a guess (`; guess`)."""
+    first = description.partition("\n")[0]
+    return first.endswith(_GUESS_FACT) and _facts_line(first) is not None
+
+
 def format_description(
-    vm: str = "", vr: str | None = None, mask: str | None = None, text: str = ""
+    vm: str = "", vr: str | None = None, mask: str | None = None, text: str = "",
+    guess: bool = False,
 ) -> str:
     """Builds a description by the convention; "" when there is nothing to say.
 
@@ -115,13 +127,15 @@ def format_description(
         raise ValueError(f"facts may not start or end with spaces: vm {vm!r}, vr {vr!r}")
     if mask is not None and not is_mask(mask):
         raise ValueError(f"mask {mask!r} is not eight hex digits with 'x' for any digit")
-    if not (vm or vr or mask or text):
+    if not (vm or vr or mask or text or guess):
         return ""
     facts = f"VM {vm}" if vm else "VM"
     if vr is not None:
         facts += f"; VR {vr}"
     if mask is not None:
         facts += f"; mask {mask}"
+    if guess:
+        facts += _GUESS_FACT
     return f"{facts}\n{text}" if text else facts
 
 

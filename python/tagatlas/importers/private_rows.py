@@ -10,8 +10,9 @@ creator's block, never at (gggg,00ee), which is a creator slot.
 from __future__ import annotations
 
 from ..description import format_description
-from ..vr import DICOM_VRS, UNKNOWN_VR
-from ..writer import Entry, hash_creator
+from .._format.vr import DICOM_VRS, UNKNOWN_VR
+from .._format.creator import hash_creator
+from ..writer import Entry
 from .ranges import Parity, mask_values
 from .result import BLOCK_OFFSET, EXACT, Candidate, SourceError
 
