@@ -37,12 +37,14 @@ def main(argv: list[str] | None = None) -> int:
     load_checkout_package()
     from tagatlas.importers.confidentiality import read_confidentiality, to_json
     from tagatlas.importers.result import SourceError
+    from tagatlas.importers.safe_private import read_safe_private
 
     try:
         table = read_confidentiality(args.source)
+        rows = read_safe_private(args.source)
+        safe = [(s.group, s.element, s.block_offset, s.creator) for s in rows]
     except SourceError as e:
         raise SystemExit(str(e)) from None
-    safe = []
     text = to_json(table, safe, edition=f"PS3.15 {EDITION}")
     counts = {**table.counts(), "safe_private": len(safe)}
     print(json.dumps(counts, indent=2))

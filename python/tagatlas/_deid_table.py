@@ -4,7 +4,8 @@ The file holds what `importers.confidentiality` extracted from PS3.15: the actio
 E.1-1a with the Standard's meaning, the option names in the table's column order, every row of
 Table E.1-1 as [tag, name, retired, in IOD, basic action, {option: action}] (tag as eight hex
 digits, a mask with "x", or "private" for the private attributes' rule), and the safe private
-attributes of Table E.3.10-1 as [group, element low byte, creator]. Builds read it to add the
+attributes of Table E.3.10-1 as [group, element, block offset, creator] (the element's low
+byte when block offset is true). Builds read it to add the
 facts to a dictionary without needing the DocBook; `tagatlas.deid` reads the rules from it.
 """
 
@@ -57,7 +58,9 @@ class Table:
                 self.masks.append((tag, *mask_bits(tag), basic, options))
             else:
                 self.exact[(int(tag[:4], 16), int(tag[4:], 16))] = (basic, options)
-        self.safe_private: list[tuple[int, int, str]] = [tuple(s) for s in data["safe_private"]]
+        self.safe_private: list[tuple[int, int, bool, str]] = [
+            tuple(s) for s in data["safe_private"]
+        ]
         self.conflicts = option_conflicts((r[5] for r in self.rows), self.options)
 
     def rule_for(self, group: int, element: int) -> tuple[str, dict[str, str]] | None:

@@ -94,7 +94,7 @@ def check_options(options: Iterable[str]) -> frozenset[str]:
 
 def _open(dictionary):
     if dictionary is None:
-        from .default import open_default
+        from ._bundled import open_default
 
         return open_default()
     if isinstance(dictionary, (str, bytes, os.PathLike)):
@@ -122,7 +122,7 @@ class Profile:
             entry = d.lookup(group, element)
             if entry is not None and read_deid(entry["description"]) is not None:
                 return True
-        for group, element, creator in t.safe_private:
+        for group, element, _block, creator in t.safe_private:
             entry = d.lookup(group, element, creator)
             if entry is not None and read_deid(entry["description"]) is not None:
                 return True

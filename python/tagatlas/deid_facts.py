@@ -4,7 +4,8 @@ The facts come from the package's tables (`tagatlas._deid_table`, extracted from
 build needs no copy of the Standard. Each public entry that Table E.1-1 lists, by its tag or by
 one of the table's masks, gets `; deid {basic}` and `; {option} {action}` for each option whose
 action differs from the basic one in its facts line (`tagatlas.description`); each private entry
-that Table E.3.10-1 lists (block-offset form, creator matched in any case and spacing) gets
+that Table E.3.10-1 lists (in the same form, block offset or full element, creator matched in
+any case and spacing) gets
 `; deid X; retain-safe-private K`. Other private entries need no facts: the private attributes'
 rule answers for them (`tagatlas.deid`).
 """
@@ -15,7 +16,7 @@ from collections.abc import Sequence
 from dataclasses import dataclass, replace
 
 from ._deid_table import table
-from .description import format_description, parse_description
+from .description import format_description, is_guess, parse_description
 from ._format.creator import canonicalize_creator
 from .writer import Entry
 
@@ -32,7 +33,7 @@ class DeidReport:
     listed: int  # public entries listed by their own tag
     masked: int  # public entries inside one of the table's masks
     safe: int  # private entries of Table E.3.10-1
-    safe_missing: tuple[tuple[int, int, str], ...]  # Table E.3.10-1 rows no entry holds
+    safe_missing: tuple[tuple[int, int, bool, str], ...]  # Table E.3.10-1 rows no entry holds
 
 
 def _facts(basic: str, options: dict[str, str], order: Sequence[str]):
@@ -42,8 +43,8 @@ def _facts(basic: str, options: dict[str, str], order: Sequence[str]):
 def add_deid_facts(entries: Sequence[Entry]) -> tuple[list[Entry], DeidReport]:
     """The entries with the facts added to the ones the tables list, in the same order."""
     t = table()
-    safe = {(g, e, canonicalize_creator(c)) for g, e, c in t.safe_private}
-    found_safe: set[tuple[int, int, str]] = set()
+    safe = {(g, e, b, canonicalize_creator(c)) for g, e, b, c in t.safe_private}
+    found_safe: set[tuple[int, int, bool, str]] = set()
     listed = masked = 0
     out = []
     for entry in entries:
@@ -57,18 +58,21 @@ def add_deid_facts(entries: Sequence[Entry]) -> tuple[list[Entry], DeidReport]:
                 masked += codes is not None
             if codes is not None:
                 deid = _facts(*codes, t.options)
-        elif entry.block_offset:
-            key = (entry.group, entry.element, canonicalize_creator(entry.creator))
+        else:
+            key = (
+                entry.group, entry.element, entry.block_offset, canonicalize_creator(entry.creator)
+            )  # fmt: skip
             if key in safe:
                 found_safe.add(key)
                 deid = _SAFE
         if deid is not None:
             f = parse_description(entry.description)
-            entry = replace(
-                entry, description=format_description(f.vm, f.vr, f.mask, f.text, deid=deid)
+            description = format_description(
+                f.vm, f.vr, f.mask, f.text, is_guess(entry.description), deid=deid
             )
+            entry = replace(entry, description=description)
         out.append(entry)
     missing = tuple(
-        (g, e, c) for g, e, c in t.safe_private if (g, e, canonicalize_creator(c)) not in found_safe
+        s for s in t.safe_private if (*s[:3], canonicalize_creator(s[3])) not in found_safe
     )
     return out, DeidReport(t.edition, listed, masked, len(found_safe), missing)

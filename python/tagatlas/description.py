@@ -8,7 +8,9 @@ nothing a DICOM dictionary says about an element is lost:
   "OB or OW"), then `; mask {mask}` when the entry was expanded from, or stands for, a repeating
   tag written as a hex mask with "x" for any digit ("60xx3000", "1000xxx0"), then
   `; deid {code}` when the dictionary carries de-identification facts for the element, followed by
-  `; {option} {code}` for each option that changes that action (`tagatlas.deid` reads them);
+  `; {option} {code}` for each option that changes that action (`tagatlas.deid` reads them), then
+  `; guess` when the entry's name is a source's guess (GDCM writes them "?like this?") that no
+  source states firmly (`is_guess` tells);
 - the lines after it, if any, hold descriptive text ("Patient's full name.").
 
     >>> parse_description("VM 1-n; VR US or SS; mask 60xx3000")
@@ -31,7 +33,7 @@ than the answer.
 from __future__ import annotations
 
 __all__ = [
-    "Description", "parse_description", "format_description", "read_facts", "is_mask",
+    "Description", "parse_description", "format_description", "read_facts", "is_guess", "is_mask",
     "mask_bits", "mask_matches", "MASK_PATTERN", "read_deid",
 ]
 
@@ -39,6 +41,7 @@ _MASK_DIGITS = frozenset("0123456789ABCDEFx")
 _VR_FACT = "; VR "
 _MASK_FACT = "; mask "
 _DEID_FACT = "; deid "
+_GUESS_FACT = "; guess"
 _NO_FACTS: tuple[str, None, None] = ("", None, None)
 # What a de-identification action code and an option name are made of ("X/Z/U*",
 # "retain-safe-private"); anything else makes the line descriptive text, not facts.
@@ -108,6 +111,8 @@ def _facts_line(line: str) -> tuple[str, str | None, str | None, Deid | None] | 
         vr, rest = rest[len(_VR_FACT) : end], rest[end:]
         if not vr:
             return None
+    if rest.endswith(_GUESS_FACT):
+        rest = rest[: -len(_GUESS_FACT)]
     mask = None
     if rest.startswith(_MASK_FACT):
         mask, rest = rest[len(_MASK_FACT) : len(_MASK_FACT) + 8], rest[len(_MASK_FACT) + 8 :]
@@ -143,9 +148,15 @@ def parse_description(description: str) -> Description:
     return Description(*facts[:3], rest if newline else "")
 
 
+def is_guess(description: str) -> bool:
+    """Whether the facts line marks the entry's name as a guess (`; guess`)."""
+    first = description.partition("\n")[0]
+    return first.endswith(_GUESS_FACT) and _facts_line(first) is not None
+
+
 def format_description(
     vm: str = "", vr: str | None = None, mask: str | None = None, text: str = "",
-    *, deid: Deid | None = None,
+    guess: bool = False, *, deid: Deid | None = None,
 ) -> str:  # fmt: skip
     """Builds a description by the convention; "" when there is nothing to say.
 
@@ -164,7 +175,7 @@ def format_description(
         line = _DEID_FACT + "; ".join([deid[0], *(f"{n} {c}" for n, c in deid[1])])
         if _deid_facts(line) != (deid[0], tuple(map(tuple, deid[1]))):
             raise ValueError(f"deid facts {deid!r} are not an action code and option actions")
-    if not (vm or vr or mask or text or deid):
+    if not (vm or vr or mask or text or guess or deid):
         return ""
     facts = f"VM {vm}" if vm else "VM"
     if vr is not None:
@@ -173,6 +184,8 @@ def format_description(
         facts += f"; mask {mask}"
     if deid is not None:
         facts += line
+    if guess:
+        facts += _GUESS_FACT
     return f"{facts}\n{text}" if text else facts
 
 

@@ -236,7 +236,9 @@ def test_build_pydicom(capsys, tmp_path):
 @pytest.mark.parametrize(
     "extra, message",
     [
-        ([], "build needs at least one source: --dcmtk FILE or --pydicom"),
+        ([], "build needs at least one source: --ps3.6 FILE, --ps3.15 FILE, --dcmtk FILE, "
+             "--gdcm FILE, --pydicom, --tcia FILE or --dicom3tools FILE"),
+        (["--dcmtk", "{dic}", "--name", "gdcm"], "--name 'gdcm' is taken by --gdcm"),
         (["--pydicom", "--name", "x"], "--name names the --dcmtk source; give --dcmtk FILE too"),
         (["--dcmtk", "{dic}", "--name", "a|b"], "--name 'a|b': must be non-empty and free of '|'"),
         (["--dcmtk", "{dic}", "--name", ""], "--name '': must be non-empty and free of '|'"),

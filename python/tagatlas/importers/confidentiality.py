@@ -254,8 +254,8 @@ def read_confidentiality(path: str | os.PathLike[str]) -> Confidentiality:
 def to_json(table: Confidentiality, safe_private=(), edition: str = "") -> str:
     """The package data form of the table (`tagatlas/data/deid.json`), one row a line.
 
-    `safe_private` are (group, element, creator) of Table E.3.10-1, element the low byte of the
-    block-offset form. `tagatlas._deid_table` reads it back.
+    `safe_private` are (group, element, block_offset, creator) of Table E.3.10-1, element the
+    low byte in the block-offset form. `tagatlas._deid_table` reads it back.
     """
     import json
 
@@ -273,7 +273,7 @@ def to_json(table: Confidentiality, safe_private=(), edition: str = "") -> str:
     lines.append(",\n".join(rows))
     lines.append("],")
     lines.append('"safe_private": [')
-    lines.append(",\n".join(dump([g, e, c]) for g, e, c in safe_private))
+    lines.append(",\n".join(dump(list(s)) for s in safe_private))
     lines.append("]")
     lines.append("}")
     return "\n".join(lines) + "\n"
