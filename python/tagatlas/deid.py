@@ -55,9 +55,9 @@ import os
 from collections.abc import Iterable
 
 from ._deid_table import table
+from ._dicom.model import is_private_group
 from .description import read_deid
 from .elements import find_element, same_creator
-from ._dicom.model import is_private_group
 
 __all__ = ["action", "has_facts", "Profile", "OPTIONS", "CODES", "SAFE_PRIVATE"]
 
@@ -145,6 +145,17 @@ class Profile:
             return None
         basic, options = rule
         return basic, {name: code for name, code in options.items() if code != basic}
+
+    def entry_codes(self, entry: dict):
+        """`codes` for an entry as `Dict.lookup` gives it (a private one by its creator)."""
+        if not self.has_facts:
+            return None
+        if entry["creator"]:
+            return "X", ({SAFE_PRIVATE: "K"} if _marked_safe(entry) else {})
+        facts = read_deid(entry["description"])
+        if facts is not None:
+            return facts[0], dict(facts[1])
+        return self.codes(entry["group"], entry["element"])
 
     def action(
         self, group: int, element: int, creator: str | None = None, *, options: Iterable[str] = ()

@@ -16,8 +16,8 @@ from collections.abc import Sequence
 from dataclasses import dataclass, replace
 
 from ._deid_table import table
-from .description import format_description, is_guess, parse_description
 from ._format.creator import canonicalize_creator
+from .description import format_description, is_guess, parse_description
 from .writer import Entry
 
 __all__ = ["DeidReport", "add_deid_facts"]
