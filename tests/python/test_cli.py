@@ -236,7 +236,9 @@ def test_build_pydicom(capsys, tmp_path):
 @pytest.mark.parametrize(
     "extra, message",
     [
-        ([], "build needs at least one source: --dcmtk FILE or --pydicom"),
+        ([], "build needs at least one source: --ps3.6 FILE, --ps3.15 FILE, --dcmtk FILE, "
+             "--gdcm FILE, --pydicom, --tcia FILE or --dicom3tools FILE"),
+        (["--dcmtk", "{dic}", "--name", "gdcm"], "--name 'gdcm' is taken by --gdcm"),
         (["--pydicom", "--name", "x"], "--name names the --dcmtk source; give --dcmtk FILE too"),
         (["--dcmtk", "{dic}", "--name", "a|b"], "--name 'a|b': must be non-empty and free of '|'"),
         (["--dcmtk", "{dic}", "--name", ""], "--name '': must be non-empty and free of '|'"),
@@ -313,7 +315,7 @@ def test_info_of_a_good_file(capsys, dict_path):
     data = dict_path.read_bytes()
     assert rows["size"] == f"{len(data)} bytes"
     assert rows["entries"] == rows["records"] == str(len(tagatlas.open(dict_path)))
-    assert rows["version"] == "2"
+    assert rows["version"] == str(layout.VERSION)
     assert rows["opens"] == "yes"
     assert int(rows["pool"].split()[0]) < len(data)
 
@@ -328,7 +330,8 @@ def test_info_of_the_empty_dictionary(capsys, tmp_path):
 
 
 def _bad_version(data):
-    data[4] = 3
+    header = layout.header(version=layout.VERSION + 1)
+    data[: len(header)] = header
     return data
 
 

@@ -81,15 +81,14 @@ def _tag(key: tuple, r: Explained) -> str:
 class Summary:
     """Folds the rows of each file into counts per attribute.
 
-    `deid(group, element, creator)` gives the de-identification action of an element (None: no
-    rule); with it, private elements are also counted by whether they are kept or removed.
+    `deid(group, element, creator)` gives the de-identification action of an attribute for its
+    DEID column (None: no rule).
     """
 
     def __init__(self, deid: Callable[[int, int, str | None], str | None] | None = None) -> None:
         self._deid = deid
         self._tallies: dict[tuple, _Tally] = {}
         self._files = 0
-        self.actions: dict[str, int] = {}  # private elements per action, with `deid`
 
     def add_file(self, rows: Iterable[Explained]) -> None:
         file = self._files
@@ -104,9 +103,6 @@ class Summary:
             if tally.seen_in != file:
                 tally.seen_in = file
                 tally.files += 1
-            if self._deid is not None and r.private:
-                action = self._deid(*_group_element(r), r.creator) or "none"
-                self.actions[action] = self.actions.get(action, 0) + 1
 
     def rows(self) -> list[SummaryRow]:
         out = []

@@ -1,4 +1,5 @@
-"""`tagatlas explain INPUT... [--json|--jsonl] [--summary] [--private-only] [--dict FILE]`.
+"""`tagatlas explain INPUT... [--json|--jsonl] [--summary] [--private-only]
+[--deid [--deid-option NAME]...] [--dict FILE]`.
 
 Names every element of DICOM data: DICOM files (read with pydicom, the `dicom` extra) and DICOM
 JSON, given as files or as folders, which are walked (`tagatlas._audit` says what is read and what
@@ -6,7 +7,9 @@ skipped). With several inputs or a folder each row says its file (a FILE column,
 Rows are written as they are made: text one file at a time, its columns at most COLUMN_LIMIT
 characters wide (a longer value is cut with "…"; JSON keeps it whole), JSON as one array, JSON
 Lines one object a line. `--summary` writes one row per attribute over all inputs instead, then the
-counts. A progress line shows on stderr when it is a terminal and the work lasts over a second.
+counts. `--deid` adds each element's de-identification action (a DEID column, a "deid" key) and a
+closing summary of the actions (`_cli.deid`). A progress line shows on stderr when it is a terminal
+and the work lasts over a second.
 
 Exit status: 0; 1 when a file found in a folder could not be read; 2, with one line on stderr for
 each, when a file given could not be explained (missing, not a regular file, neither DICOM nor
@@ -25,7 +28,7 @@ from .command import CommandError, dictionary_error
 COLUMN_LIMIT = 64
 
 HEADERS = ["PATH", "VR", "DICT VR", "KEYWORD", "NAME", "CREATOR", "SOURCES", "NOTES"]
-SUMMARY_HEADERS = ["TAG", "CREATOR", "NAME", "VR", "FILES", "ELEMENTS"]
+SUMMARY_HEADERS = ["TAG", "CREATOR", "NAME", "VR", "FILES", "ELEMENTS", "DEID"]
 
 
 def add_arguments(p: argparse.ArgumentParser) -> None:
@@ -37,6 +40,10 @@ def add_arguments(p: argparse.ArgumentParser) -> None:
     p.add_argument("--summary", action="store_true",
                    help="one row per attribute over all inputs, then the counts")  # fmt: skip
     p.add_argument("--private-only", action="store_true", help="private elements only")
+    p.add_argument("--deid", action="store_true",
+                   help="add each element's de-identification action and a summary")  # fmt: skip
+    p.add_argument("--deid-option", action="append", metavar="NAME",
+                   help="a confidentiality profile option to apply (repeatable)")  # fmt: skip
     p.add_argument("--dict", metavar="FILE", help="dictionary file (default: the bundled one)")
 
 
@@ -62,17 +69,18 @@ def run(args: argparse.Namespace) -> int:
         namer = Namer(args.dict)
     except (OSError, ValueError) as e:
         raise dictionary_error(e, args.dict) from None
+    actions = _actions(args, namer)
     several = len(args.inputs) > 1 or any(os.path.isdir(p) for p in args.inputs)
     progress = Progress(sys.stderr)
     audit = Audit(namer, private_only=args.private_only, report=report, progress=progress)
     files = audit.files(args.inputs)
     try:
         if args.summary:
-            _summary(audit, files, args)
+            _summary(audit, files, args, actions)
         elif args.json or args.jsonl:
-            _json(audit, files, several, args.jsonl)
+            _json(audit, files, several, args.jsonl, actions)
         else:
-            _text(files, several)
+            _text(files, several, actions)
     except PydicomMissingError as e:
         raise CommandError(str(e)) from None
     except BaseException as e:
@@ -88,17 +96,32 @@ def run(args: argparse.Namespace) -> int:
     return audit.status
 
 
-def _text(files, several: bool) -> None:
+def _actions(args, namer):
+    """The de-identification actions asked for, or None."""
+    if not (args.deid or args.deid_option):
+        return None
+    from . import deid as facts
+
+    options = facts.checked_options(args.deid_option)
+    return facts.Actions(facts.profile_of(namer._dict, args.dict), options)
+
+
+def _text(files, several: bool, actions) -> None:
     from .output import columns, terminal_width, wrapped, write_lines
 
     width = terminal_width()
-    headers = ["FILE", *HEADERS] if several else HEADERS
+    headers = ["FILE", *HEADERS] if several else list(HEADERS)
+    if actions is not None:
+        headers.append("DEID")
     first = True
     for path, rows in files:
         # One table a file: its rows are all the memory that columns need.
         cells, texts = [], []
         for r in rows:
-            cells.append([path, *_explain_row(r)] if several else _explain_row(r))
+            row = [path, *_explain_row(r)] if several else _explain_row(r)
+            if actions is not None:
+                row.append(actions.code(r) or "")
+            cells.append(row)
             texts.append(r.text)
         if not cells:
             continue
@@ -110,31 +133,40 @@ def _text(files, several: bool) -> None:
             if text:
                 out += wrapped(text, width)
         write_lines(sys.stdout, out)
+    if actions is not None:
+        write_lines(sys.stdout, ["", *actions.summary_lines()])
 
 
-def _json(audit, files, several: bool, lines: bool) -> None:
+def _json(audit, files, several: bool, lines: bool, actions) -> None:
     from .output import JsonRows
 
     out = JsonRows(sys.stdout, lines=lines)
     for path, rows in files:
         for r in rows:
-            out.write({"file": path, **r._asdict()} if several else r._asdict())
+            item = {"file": path, **r._asdict()} if several else r._asdict()
+            if actions is not None:
+                item["deid"] = actions.code(r)
+            out.write(item)
     if out.count or audit.status != 2:
         # An input given that could not be read leaves nothing, not an empty array, as before.
         out.close()
 
 
-def _summary(audit, files, args) -> None:
+def _summary(audit, files, args, actions) -> None:
     from .._audit.summary import Summary
     from .output import JsonRows, columns, write_json, write_lines
 
-    summary = Summary()
+    summary = Summary(None if actions is None else actions.action)
     for _, rows in files:
+        if actions is not None:
+            rows = _counting(rows, actions)
         summary.add_file(rows)
     rows = summary.rows()
     c = audit.counts
     counts = {"files_read": c.read, "skipped": c.skipped, "failed": c.failed,
               "elements": c.elements}  # fmt: skip
+    if actions is not None:
+        counts["private_kept"], counts["private_removed"] = actions.private_kept_removed()
     if args.jsonl:
         out = JsonRows(sys.stdout, lines=True)
         for row in rows:
@@ -144,9 +176,18 @@ def _summary(audit, files, args) -> None:
     if args.json:
         write_json(sys.stdout, {"rows": [row._asdict() for row in rows], "counts": counts})
         return
-    cells = [[r.tag, r.creator or "", r.name, r.vr or "-", str(r.files), str(r.elements)]
-             for r in rows]  # fmt: skip
-    lines = columns(SUMMARY_HEADERS, cells, COLUMN_LIMIT) if cells else []
+    headers = SUMMARY_HEADERS if actions is not None else SUMMARY_HEADERS[:-1]
+    cells = [[r.tag, r.creator or "", r.name, r.vr or "-", str(r.files), str(r.elements),
+              r.deid or ""][: len(headers)] for r in rows]  # fmt: skip
+    lines = columns(headers, cells, COLUMN_LIMIT) if cells else []
     lines.append(f"files: {c.read} read, {c.skipped} skipped, {c.failed} failed; "
                  f"elements: {c.elements}")  # fmt: skip
+    if actions is not None:
+        lines += actions.summary_lines()
     write_lines(sys.stdout, lines)
+
+
+def _counting(rows, actions):
+    for r in rows:
+        actions.code(r)
+        yield r

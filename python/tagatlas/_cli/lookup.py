@@ -1,4 +1,4 @@
-"""`tagatlas lookup GGGG,EEEE [--creator TEXT] [--dict FILE] [--json]`: one entry, as files carry it.
+"""`tagatlas lookup GGGG,EEEE [--creator TEXT] [--dict FILE] [--json]`: one element's entry.
 
 A private data element is written in files with its full element, (0019,100C), but dictionaries
 hold most private tags by their block offset, the element's low byte, because the high byte only
@@ -6,7 +6,8 @@ says which block the creator was given. So when the full element of an odd group
 `lookup` tries the low byte, as DICOM readers do, and says which form matched: "full element
 (0019,100C)", "block offset (0019,xx0C)" for an entry stored by its block offset, or "block offset
 (0019,xx0C) of (0019,100C)" when the full element was given and only the block offset matched.
-Without `--dict` the bundled dictionary answers; exit status 1 when no entry matches.
+Without `--dict` the bundled dictionary answers; exit status 1 when no entry matches. The `deid:`
+line (JSON "deid") gives the de-identification facts (`_cli.deid`).
 """
 
 from __future__ import annotations
@@ -16,6 +17,7 @@ import re
 import sys
 
 from .._dicom.tag import tag_text
+from .._format.vr import shown_vr
 from .command import EXIT_NOT_FOUND, EXIT_OK, CommandError, open_dictionary
 
 _TAG = re.compile(r"\(?\s*([0-9A-Fa-f]{1,4})\s*,\s*([0-9A-Fa-f]{1,4})\s*\)?")
@@ -36,13 +38,14 @@ def add_arguments(p: argparse.ArgumentParser) -> None:
     p.add_argument("--json", action="store_true", help="print the entry as JSON")
 
 
-def _format_entry(entry: dict, matched: str) -> str:
+def _format_entry(entry: dict, matched: str, deid: str = "unknown") -> str:
     from ..description import parse_description
     from .output import terminal_width, wrapped
 
     facts = parse_description(entry["description"])
     tag = tag_text(entry["group"], entry["element"], entry["block_offset"])
-    vr = entry["vr"] if facts.vr is None else f"{entry['vr']} ({facts.vr})"
+    shown = shown_vr(entry["vr"], facts.vr)
+    vr = entry["vr"] if shown == entry["vr"] else f"{entry['vr']} ({shown})"
     rows = [
         ("tag", tag),
         ("keyword", entry["keyword"]),
@@ -54,6 +57,7 @@ def _format_entry(entry: dict, matched: str) -> str:
         ("block offset", "yes" if entry["block_offset"] else "no"),
         ("sources", ", ".join(entry["sources"])),
         ("matched", matched),
+        ("deid", deid),
     ]
     if facts.mask is not None:
         rows.insert(1, ("mask", tag_text(0, 0, mask=facts.mask)))
@@ -113,11 +117,14 @@ def run(args: argparse.Namespace) -> int:
         matched = f"block offset {tag_text(group, element & 0xFF, True)} of {full}"
     else:
         matched = f"block offset {tag_text(group, element, True)}"
+    from .deid import lookup_facts, profile_of
+
+    deid_line, deid_json = lookup_facts(profile_of(d, args.dict), entry)
     if args.json:
         from .output import write_json
 
         # Valid JSON whatever the output's encoding holds.
-        write_json(sys.stdout, {**entry, "matched": found.form})
+        write_json(sys.stdout, {**entry, "matched": found.form, "deid": deid_json})
     else:
-        print(_format_entry(entry, matched))
+        print(_format_entry(entry, matched, deid_line))
     return EXIT_OK

@@ -16,7 +16,8 @@ import os
 from collections.abc import Callable, Iterator
 from itertools import chain
 
-from .model import Occurrence, creator_of, is_private_group
+from .model import Occurrence, creator_of, is_creator_element
+from .tag import tag_text
 
 __all__ = ["PydicomMissingError", "DicomReadError", "DEFER_SIZE", "read", "occurrences"]
 
@@ -115,7 +116,7 @@ def _item(pydicom, ds, prefix: str, is_sequence) -> Iterator[tuple[Occurrence, l
     creators = {
         tag: _creator_text(pydicom, ds, tag)
         for tag in tags
-        if is_private_group(tag >> 16) and 0x10 <= (tag & 0xFFFF) <= 0xFF
+        if is_creator_element(tag >> 16, tag & 0xFFFF)
     }
     for tag in tags:
         group, element = tag >> 16, tag & 0xFFFF
@@ -123,7 +124,7 @@ def _item(pydicom, ds, prefix: str, is_sequence) -> Iterator[tuple[Occurrence, l
         raw = isinstance(elem, raw_type)
         stated = elem.VR if raw or not implicit else None
         creator = creator_of(group, element, creators)
-        path = f"{prefix}{group:04X},{element:04X}"
+        path = prefix + tag_text(group, element, parentheses=False)
         occurrence = Occurrence(path, group, element, stated, creator)
         yield occurrence, _items(pydicom, ds, tag, elem, raw, is_sequence, creator)
 
