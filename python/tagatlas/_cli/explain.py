@@ -107,18 +107,16 @@ def _actions(args, namer):
 
 
 def _text(files, several: bool, actions) -> None:
-    from .output import columns, terminal_width, wrapped, write_lines
+    from .output import columns, terminal_width, visible, wrapped, write_lines
 
     width = terminal_width()
-    headers = ["FILE", *HEADERS] if several else list(HEADERS)
-    if actions is not None:
-        headers.append("DEID")
+    headers = [*HEADERS, "DEID"] if actions is not None else HEADERS
     first = True
     for path, rows in files:
         # One table a file: its rows are all the memory that columns need.
         cells, texts = [], []
         for r in rows:
-            row = [path, *_explain_row(r)] if several else _explain_row(r)
+            row = _explain_row(r)
             if actions is not None:
                 row.append(actions.code(r) or "")
             cells.append(row)
@@ -126,6 +124,11 @@ def _text(files, several: bool, actions) -> None:
         if not cells:
             continue
         lines = columns(headers, cells, COLUMN_LIMIT)
+        if several:
+            # The file as given, never cut: it is the same on every line of its table.
+            shown = visible(path)
+            lines = [f"{'FILE'.ljust(len(shown))}  {lines[0]}",
+                     *(f"{shown}  {line}" for line in lines[1:])]  # fmt: skip
         out = lines[:1] if first else ["", *lines[:1]]
         first = False
         for line, text in zip(lines[1:], texts):
