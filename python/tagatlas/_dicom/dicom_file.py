@@ -31,6 +31,10 @@ INSTALL_HINT = "reading DICOM files needs pydicom: pip install 'tagatlas[dicom]'
 _ITEM_TAG = b"\xfe\xff\x00\xe0"
 
 
+# The VRs of a raw element that may hold sequence items: SQ, UN, and none stated (implicit VR).
+_MAY_HOLD_ITEMS = frozenset(["SQ", "UN", None])
+
+
 class PydicomMissingError(ImportError):
     """pydicom, needed to read DICOM files, is not installed."""
 
@@ -126,7 +130,10 @@ def _item(pydicom, ds, prefix: str, is_sequence) -> Iterator[tuple[Occurrence, l
         creator = creator_of(group, element, creators)
         path = prefix + tag_text(group, element, parentheses=False)
         occurrence = Occurrence(path, group, element, stated, creator)
-        yield occurrence, _items(pydicom, ds, tag, elem, raw, is_sequence, creator)
+        if raw and elem.VR not in _MAY_HOLD_ITEMS:
+            yield occurrence, ()  # most elements: a stated VR that is not SQ holds no items
+        else:
+            yield occurrence, _items(pydicom, ds, tag, elem, raw, is_sequence, creator)
 
 
 def _items(pydicom, ds, tag, elem, raw: bool, is_sequence, creator) -> list:
