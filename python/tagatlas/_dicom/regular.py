@@ -13,7 +13,7 @@ from typing import BinaryIO
 
 from .._format.filekind import file_kind
 
-__all__ = ["open_regular", "check_regular"]
+__all__ = ["open_regular"]
 
 _FLAGS = os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC | getattr(os, "O_NOCTTY", 0)
 
@@ -46,7 +46,3 @@ def open_regular(path: str | os.PathLike[str]) -> BinaryIO:
         os.close(fd)
         raise
 
-
-def check_regular(path: str | os.PathLike[str]) -> None:
-    """Raises as `open_regular` does when `path` is not a regular file that opens."""
-    open_regular(path).close()
