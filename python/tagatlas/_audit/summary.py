@@ -4,7 +4,8 @@ A public element is counted under its dictionary entry (a repeating tag under it
 "60xx,3000"), a private element under its group, creator (any case and spacing, shown as first
 met) and block offset ("0019,xx0C"), since the block a creator is given differs from file to
 file; a creator element under its group and creator ("0019,00xx"). What the dictionary does not
-know is counted the same way and named as unknown. Rows come private first, unknown creators first among them.
+know is counted the same way and named as unknown. Rows come private first, unknown creators
+first among them.
 """
 
 from __future__ import annotations
