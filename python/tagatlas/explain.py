@@ -11,9 +11,10 @@ then each data set in tag order, each sequence's items right after it), with its
 ("0008,1115[0].0008,1140[1].0008,1150"; in an array of DICOM JSON data sets the data set's index
 comes first, "[2].0010,0010"). A private element is named with the creator its block's creator
 element gives in the same item; `tagatlas.naming` says how each element is named and what
-"unknown" means.
+"unknown" means. `iter_explain` gives the same rows one at a time, for inputs whose rows would
+not fit in memory; items nested to any depth are walked.
 
-DICOM files are read with pydicom, the optional `dicom` extra (`pip install 'tagatlas[dicom]'`),
+Only regular files are opened (a FIFO or a device is refused before it is read). DICOM files are read with pydicom, the optional `dicom` extra (`pip install 'tagatlas[dicom]'`),
 with large values left in the file. A file without the 128-byte preamble and "DICM" marker is read
 only when it starts like a bare data set (a tag of group 0002 or 0008, in either byte order).
 DICOM JSON needs nothing beyond the standard library.
