@@ -125,6 +125,7 @@ def main(argv: list[str] | None = None) -> int:
         "dicom_standard": standard.version,
         "output_sha256": hashlib.sha256(data).hexdigest(),
         "bytes": len(data),
+        "entries": report_counts(result)["entries"],
         "described": sum(1 for e in result.entries if "\n" in e.description),
         "report": report_counts(result),
     }
