@@ -23,8 +23,10 @@ import bisect
 import os
 from typing import NamedTuple
 
-from ._dicom.model import Occurrence, creator_slot, is_private_group
+from ._dicom.model import Occurrence, creator_slot, is_creator_element, is_private_group
+from ._dicom.tag import tag_text
 from ._format.creator import hash_creator
+from ._format.vr import UNKNOWN_VR, shown_vr
 from .description import mask_bits, parse_description
 from .elements import BLOCK_OFFSET, FULL_ELEMENT, find_element, same_creator
 from .table import EntryTable, read_table
@@ -38,10 +40,8 @@ MASK = "mask"
 _PRIVATE_CREATOR = ("PrivateCreator", "Private Creator", "LO", "1")
 _GROUP_LENGTH = ("GroupLength", "Group Length", "UL", "1")
 
-_new_tuple = tuple.__new__
-
 # A VR of the dictionary that says nothing to compare with.
-_NO_VR = frozenset(["??", "NONE"])
+_NO_VR = frozenset([UNKNOWN_VR, "NONE"])
 
 
 class Explained(NamedTuple):
@@ -60,7 +60,6 @@ class Explained(NamedTuple):
     creator: str | None
     vr: str | None
     vr_differs: bool
-    # From here on the fields of _Named, in its order.
     keyword: str
     name: str
     dictionary_vr: str | None
@@ -74,26 +73,27 @@ class Explained(NamedTuple):
 
 
 class _Named(NamedTuple):
-    """What the dictionary says of one (group, element, creator), kept for repeated elements."""
+    """What the dictionary says of one (group, element, creator), kept for repeated elements: the
+    fields of `Explained` that do not depend on the occurrence, under the same names."""
 
-    keyword: str
-    name: str
-    vr: str | None
-    vm: str
-    retired: bool
-    sources: tuple[str, ...]
-    mask: str | None
-    match: str | None
-    unknown: str | None
-    text: str
+    keyword: str = ""
+    name: str = ""
+    dictionary_vr: str | None = None
+    vm: str = ""
+    retired: bool = False
+    sources: tuple[str, ...] = ()
+    mask: str | None = None
+    match: str | None = None
+    unknown: str | None = None
+    text: str = ""
 
 
 def _unknown(why: str) -> _Named:
-    return _Named("", "", None, "", False, (), None, None, why, "")
+    return _Named(unknown=why)
 
 
 def _by_rule(keyword: str, name: str, vr: str, vm: str) -> _Named:
-    return _Named(keyword, name, vr, vm, False, (), None, RULE, None, "")
+    return _Named(keyword=keyword, name=name, dictionary_vr=vr, vm=vm, match=RULE)
 
 
 class Namer:
@@ -128,17 +128,19 @@ class Namer:
         named = self._known.get((group, element, creator))
         if named is None:
             named = self._named(group, element, creator, private)
-        differs = vr is not None and vr != named.vr and _differs(vr, named.vr)
-        # Built as a tuple: this runs once per element of the data, and the keyword form of a
-        # sixteen-field NamedTuple costs as much as the lookup.
-        return _new_tuple(Explained, (
-            path, f"{group:04X},{element:04X}", private, creator if private else None, vr,
-            differs, *named,
-        ))  # fmt: skip
+        dictionary_vr = named.dictionary_vr
+        return Explained(
+            path=path, tag=tag_text(group, element, parentheses=False), private=private,
+            creator=creator if private else None, vr=vr,
+            vr_differs=vr is not None and vr != dictionary_vr and _differs(vr, dictionary_vr),
+            keyword=named.keyword, name=named.name, dictionary_vr=dictionary_vr, vm=named.vm,
+            retired=named.retired, sources=named.sources, mask=named.mask, match=named.match,
+            unknown=named.unknown, text=named.text,
+        )  # fmt: skip
 
     def is_sequence(self, group: int, element: int, creator: str | None) -> bool:
         """Whether the dictionary gives (group, element) of `creator` the VR SQ."""
-        return self._named(group, element, creator, is_private_group(group)).vr == "SQ"
+        return self._named(group, element, creator, is_private_group(group)).dictionary_vr == "SQ"
 
     def _named(self, group: int, element: int, creator: str | None, private: bool) -> _Named:
         key = (group, element, creator)
@@ -160,7 +162,7 @@ class Namer:
     # -- the dictionary -------------------------------------------------------------------------
 
     def _look_up(self, group: int, element: int, creator: str | None, private: bool) -> _Named:
-        if private and 0x0010 <= element <= 0x00FF:
+        if is_creator_element(group, element):
             return _by_rule(*_PRIVATE_CREATOR)
         if private and creator_slot(element) is not None:
             if creator is None:
@@ -235,12 +237,13 @@ class Namer:
 
 
 def _from_entry(entry: dict, form: str) -> _Named:
-    description, vr = entry["description"], entry["vr"]
-    vm, choice, mask, text = parse_description(description)
-    return _new_tuple(_Named, (
-        entry["keyword"], entry["name"], choice if vr == "??" else vr, vm, entry["retired"],
-        tuple(entry["sources"]), mask, form, None, text,
-    ))  # fmt: skip
+    vm, choice, mask, text = parse_description(entry["description"])
+    vr = shown_vr(entry["vr"], choice)
+    return _Named(
+        keyword=entry["keyword"], name=entry["name"],
+        dictionary_vr=None if vr == UNKNOWN_VR else vr, vm=vm, retired=entry["retired"],
+        sources=tuple(entry["sources"]), mask=mask, match=form, text=text,
+    )  # fmt: skip
 
 
 def _differs(stated: str | None, dictionary_vr: str | None) -> bool:

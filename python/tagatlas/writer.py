@@ -32,7 +32,7 @@ from dataclasses import dataclass
 from ._format import layout
 from ._format.creator import hash_creator
 from ._format.filekind import file_kind
-from ._format.vr import VR_CODES
+from ._format.vr import UNKNOWN_VR, VR_CODES
 
 __all__ = [
     "Entry",
@@ -58,7 +58,7 @@ class Entry:
     element: int
     keyword: str = ""
     name: str = ""
-    vr: str = "??"
+    vr: str = UNKNOWN_VR
     creator: str | None = None
     description: str = ""
     retired: bool = False

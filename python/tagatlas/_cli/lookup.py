@@ -1,4 +1,4 @@
-"""`tagatlas lookup GGGG,EEEE [--creator TEXT] [--dict FILE] [--json]`: one entry, as files carry it.
+"""`tagatlas lookup GGGG,EEEE [--creator TEXT] [--dict FILE] [--json]`: one element's entry.
 
 A private data element is written in files with its full element, (0019,100C), but dictionaries
 hold most private tags by their block offset, the element's low byte, because the high byte only
@@ -16,6 +16,7 @@ import re
 import sys
 
 from .._dicom.tag import tag_text
+from .._format.vr import shown_vr
 from .command import EXIT_NOT_FOUND, EXIT_OK, CommandError, open_dictionary
 
 _TAG = re.compile(r"\(?\s*([0-9A-Fa-f]{1,4})\s*,\s*([0-9A-Fa-f]{1,4})\s*\)?")
@@ -42,7 +43,8 @@ def _format_entry(entry: dict, matched: str) -> str:
 
     facts = parse_description(entry["description"])
     tag = tag_text(entry["group"], entry["element"], entry["block_offset"])
-    vr = entry["vr"] if facts.vr is None else f"{entry['vr']} ({facts.vr})"
+    shown = shown_vr(entry["vr"], facts.vr)
+    vr = entry["vr"] if shown == entry["vr"] else f"{entry['vr']} ({shown})"
     rows = [
         ("tag", tag),
         ("keyword", entry["keyword"]),

@@ -9,7 +9,15 @@ from __future__ import annotations
 
 from typing import NamedTuple
 
-__all__ = ["Occurrence", "is_private_group", "creator_slot", "creator_of"]
+__all__ = [
+    "Occurrence", "is_private_group", "is_creator_element", "creator_slot", "creator_of",
+    "FIRST_CREATOR_ELEMENT", "LAST_CREATOR_ELEMENT",
+]
+
+# The creator elements of a private group, (gggg,0010-00FF). Creator element (gggg,00xx) reserves
+# the block of elements (gggg,xx00-xxFF) for the creator it names.
+FIRST_CREATOR_ELEMENT = 0x0010
+LAST_CREATOR_ELEMENT = 0x00FF
 
 
 class Occurrence(NamedTuple):
@@ -32,10 +40,16 @@ def is_private_group(group: int) -> bool:
     return group % 2 == 1 and group > 0x0007 and group != 0xFFFF
 
 
+def is_creator_element(group: int, element: int) -> bool:
+    """Whether (group, element) is a creator element: (gggg,0010-00FF) of a private group."""
+    return FIRST_CREATOR_ELEMENT <= element <= LAST_CREATOR_ELEMENT and is_private_group(group)
+
+
 def creator_slot(element: int) -> int | None:
     """The element of the creator element that reserves the block of private `element`,
     (gggg,10EE) -> 0x0010; None for an element outside every block."""
-    return element >> 8 if element >= 0x1000 else None
+    slot = element >> 8
+    return slot if FIRST_CREATOR_ELEMENT <= slot <= LAST_CREATOR_ELEMENT else None
 
 
 def creator_of(group: int, element: int, creators: dict[int, str]) -> str | None:
