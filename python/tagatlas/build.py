@@ -31,13 +31,6 @@ from .writer import Entry
 # The registry's ranks, as the merge takes them.
 RANKS = Ranks(PUBLIC_RANK, PRIVATE_RANKS, REGISTRIES)
 
-# Debian's dcmtk package (libdcmtk17) installs DCMTK's dictionaries here.
-DEBIAN_DCMTK_FILES = (
-    "/usr/share/libdcmtk17/dicom.dic",
-    "/usr/share/libdcmtk17/private.dic",
-)
-
-
 @dataclass
 class Build:
     """The merged entries, per source what its importer read and skipped, and the merge's report."""

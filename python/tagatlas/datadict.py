@@ -24,11 +24,14 @@ Where the answers differ from pydicom's, by design:
 - Private creators match in any case and spacing ("gems_acqu_01", " GEMS_ACQU_01 "), as in
   `tagatlas.Dict.lookup`; pydicom needs its own spelling. Entries added with
   `add_private_dict_entries` are matched the same way.
-- The bundled dictionary also holds DCMTK's entries (docs/data.md): tags that pydicom does not
-  know have answers here (`get_entry` finds them, `dictionary_has_tag` is True, their keywords
-  are in `keyword_dict`), and where DCMTK names a private element exactly, (7FE1,1060), while
-  pydicom has only its block form, (7FE1,xx60), DCMTK's entry answers. Where pydicom spells a
-  creator twice ("SPI RELEASE 1", "SPI Release 1") the file keeps one spelling's entries.
+- The bundled dictionary is newer and fuller than pydicom's tables (docs/data.md): it answers as
+  the PS3.6 2026c registry; it holds the entries of DCMTK, GDCM 2026-06, PS3.15's safe private
+  attributes, TCIA and dicom3tools, which pydicom does not know (`get_entry` finds them,
+  `dictionary_has_tag` is True, their keywords are in `keyword_dict`); a firm name answers where
+  pydicom has a placeholder ("Unknown", "?"), GDCM's newer table where it changed pydicom's older
+  copy, and an exact private element ((7FE1,1060)) before pydicom's block form ((7FE1,xx60)).
+  pydicom's own keys "gggg00ee" are block offsets here, so (0009,1002) finds them. Where pydicom
+  spells a creator twice ("SPI RELEASE 1", "SPI Release 1") the file keeps one spelling's entries.
 - A tag out of range raises ValueError or OverflowError also when it comes as an int subclass;
   pydicom takes its own `BaseTag` objects unchecked and answers a miss.
 - pydicom's tables themselves (`DicomDictionary`, `RepeatersDictionary`, `private_dictionaries`,

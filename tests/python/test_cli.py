@@ -9,8 +9,6 @@ import stat
 import subprocess
 import sys
 
-import pathlib
-
 import pytest
 
 import tagatlas
