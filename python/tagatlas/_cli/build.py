@@ -1,4 +1,4 @@
-"""`tagatlas build -o OUT.tatl [--SOURCE FILE]... [--pydicom] [--standard] [--name NAME] [-v]`.
+"""`tagatlas build -o OUT.tatl [--SOURCE FILE]... [--pydicom] [--standard] [--deid] [--name NAME]`.
 
 There is one option per dictionary source of the registry (`tagatlas.importers.sources`):
 `--ps3.6 tags.ts`, `--ps3.15 part15.xml`, `--dcmtk FILE.dic`, `--gdcm gdcmPrivateDefaultDicts.cxx`,
@@ -6,6 +6,10 @@ There is one option per dictionary source of the registry (`tagatlas.importers.s
 pydicom's tables. The sources are merged by the registry's ranks (docs/data.md); `--report`
 prints the build report (per source: entries taken, entries it added to, values that lost, names
 replaced, lines skipped).
+
+`--deid` adds the de-identification facts of PS3.15 (the confidentiality profile's actions, the
+safe private attributes) to the entries that its tables list, from the package's own copy of the
+tables (docs/data.md); `tagatlas.deid` and `lookup`/`explain` read them.
 
 `--name NAME` sets the source name that the entries read from the `--dcmtk` files record in their
 sources (default "dcmtk"), e.g. to tell a site's own dictionary from DCMTK's. The file format has
@@ -31,6 +35,8 @@ def add_arguments(p: argparse.ArgumentParser) -> None:
             p.add_argument(source.flag, action="store_true", dest=source.name, help=source.help)
     p.add_argument("--standard", action="store_true",
                    help="add the DICOM Standard's descriptive texts to the public entries")  # fmt: skip
+    p.add_argument("--deid", action="store_true",
+                   help="add PS3.15's de-identification facts to the entries it lists")  # fmt: skip
     p.add_argument("--name", metavar="NAME", help="source name for the --dcmtk files")
     p.add_argument("--report", action="store_true", help="print the build report")
     p.add_argument("-v", "--verbose", action="store_true", help="list skipped source lines")
@@ -68,6 +74,7 @@ def run(args: argparse.Namespace) -> int:
             dcmtk_files=dcmtk_files,
             dcmtk_name=args.name or "dcmtk",
             standard=args.standard,
+            deid=args.deid,
         )
     except ImportError as e:
         if args.standard and e.name != "pydicom":
@@ -96,6 +103,12 @@ def run(args: argparse.Namespace) -> int:
         f"wrote {args.output}: {len(result.entries)} entries "
         f"({public} public, {len(result.entries) - public} private) from {per_source}"
     )
+    if result.deid is not None:
+        d = result.deid
+        print(
+            f"deid facts ({d.edition}): {d.listed} listed entries, {d.masked} in masks, "
+            f"{d.safe} safe private entries"
+        )
     if args.report:
         from ..build_report import report_lines
 
