@@ -9,7 +9,8 @@
 
 Exit status: 0 on success; 1 when `lookup` finds no entry or `info` finds a file that does not
 open; 2, with one line on stderr, for bad arguments, for files that cannot be read or written
-(`info` and `build -o` take only regular files), for a damaged dictionary met by `lookup` and for
+(`info`, `build -o` and the `build` inputs take only regular files, and `build -o` is never one
+of the inputs, also through a link), for a damaged dictionary met by `lookup` and for
 output that cannot be written (a full disk, a closed standard output). No error shows a traceback.
 Text that the output's encoding cannot hold is written as backslash escapes (`\\u03b3`).
 
@@ -246,7 +247,7 @@ def cmd_lookup(args: argparse.Namespace) -> int:
 
 
 def cmd_build(args: argparse.Namespace) -> int:
-    from .build import build
+    from .build import build, input_named_by
     from .importers.result import SourceError
     from .writer import NotRegularFileError, write
 
@@ -259,6 +260,10 @@ def cmd_build(args: argparse.Namespace) -> int:
             raise CommandError(f"--name {args.name!r}: must be non-empty and free of '|'")
         if args.pydicom and args.name == "pydicom":
             raise CommandError("--name 'pydicom' is taken by --pydicom")
+    source = input_named_by(args.output, args.dcmtk or ())
+    if source is not None:
+        # Refused before anything is read or written: the build would replace its own source.
+        raise CommandError(f"cannot write {args.output}: it is the input {source}")
     try:
         result = build(
             dcmtk_files=args.dcmtk or (),
