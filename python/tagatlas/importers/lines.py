@@ -15,7 +15,7 @@ import os
 import stat
 from collections.abc import Iterator
 
-from .._filekind import file_kind
+from .._format.filekind import file_kind
 from .result import SourceError
 
 __all__ = ["MAX_LINE", "source_lines"]
