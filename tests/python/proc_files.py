@@ -1,17 +1,11 @@
 """What this process holds of a file, read from Linux's /proc; also imported by child processes."""
 
-import gc
 import os
 import pathlib
 
 
 def held_by_this_process(path):
-    """(descriptors open on path, mappings of path) in this process.
-
-    Garbage is collected first: a Dict that only a reference cycle keeps (an exception's traceback
-    of an earlier test, say) holds its descriptor and mapping until the collector runs.
-    """
-    gc.collect()
+    """(descriptors open on path, mappings of path) in this process."""
     target = os.fsencode(os.path.realpath(path))
     fds = 0
     for name in os.listdir("/proc/self/fd"):
