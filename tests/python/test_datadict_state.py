@@ -151,3 +151,15 @@ def test_a_complex_tag_is_refused_also_once_its_int_is_cached(call, args):
     assert ask(tag, *rest) == ask(float(tag), *rest)  # cached now, under the int
     with pytest.raises(TypeError):
         ask(complex(tag, 0), *rest)
+
+
+def test_dictionary_has_tag_never_raises_also_when_the_file_changes_under_it(write_dict):
+    path = write_dict(ENTRIES)
+    dd.use(path)
+    assert dd.dictionary_has_tag(0x00100010)
+    data = bytearray(path.read_bytes())
+    bad_keyword(data)
+    with open(path, "r+b") as f:  # in place: the mapping of the file in use sees it
+        f.write(data)
+    assert dd.dictionary_has_tag(0x00100010) is False
+    assert dd.dictionary_has_tag(0x00100020) is True
