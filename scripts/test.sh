@@ -19,7 +19,8 @@ cpp_suite build/cpp-asan -DCMAKE_BUILD_TYPE=Debug -DTAGATLAS_SANITIZE=ON
 
 install_package
 log "Python tests"
-"$PY" -m pytest -q "$@"
+"$PY" -m pytest -q -p no:randomly "$@"
+bash "$ROOT/scripts/test-orders.sh" "$@"
 
 # The same Python suite against the sanitized extension.
 bash "$ROOT/scripts/test-asan-python.sh"

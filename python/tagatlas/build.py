@@ -71,6 +71,23 @@ def describe(entries: Sequence[Entry], texts: Mapping[str, str]) -> list[Entry]:
     return out
 
 
+def input_named_by(output: str | os.PathLike[str], inputs: Iterable) -> str | None:
+    """The first of `inputs` that is the file `output` names (the same file, also through a
+    symbolic or a hard link), or None. Writing `output` would replace that input."""
+    try:
+        target = os.stat(output)
+    except OSError:
+        return None  # a new file, or one that cannot be read: no input is lost by writing it
+    for path in inputs:
+        try:
+            status = os.stat(path)
+        except OSError:
+            continue
+        if (status.st_dev, status.st_ino) == (target.st_dev, target.st_ino):
+            return os.fsdecode(path)
+    return None
+
+
 def build(
     *,
     inputs: Mapping[str, Sequence[str | os.PathLike[str]]] | None = None,
