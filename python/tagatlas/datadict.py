@@ -50,6 +50,7 @@ import _thread
 import os
 
 from .description import read_facts
+from ._keyword_search import KeywordSearch
 from ._public_index import read_keywords, read_repeaters
 from ._tag import format_tag, tag_value
 from .table import read_table
@@ -60,7 +61,7 @@ __all__ = [
     "tag_for_keyword", "keyword_dict", "repeater_has_tag", "repeater_has_keyword", "mask_match",
     "get_private_entry", "private_dictionary_description", "private_dictionary_VR",
     "private_dictionary_VM", "add_dict_entry", "add_dict_entries", "add_private_dict_entry",
-    "add_private_dict_entries",
+    "add_private_dict_entries", "install_in_pydicom", "uninstall_from_pydicom",
 ]  # fmt: skip
 
 # How many answers each cache keeps before it starts again from empty.
@@ -70,12 +71,32 @@ _MISSING = object()
 
 
 class _Unread:
-    """Stands for the keyword map until it is first asked for: reading it costs milliseconds."""
+    """Stands for the keyword map until it is first asked for: reading it costs milliseconds.
+
+    Meanwhile a few keywords are searched one by one (`_keyword_search`), which costs far less.
+    """
 
     __slots__ = ()
 
     def get(self, keyword, default=None):
-        return _keyword_map().get(keyword, default)
+        added = _added_keywords.get(keyword) if type(keyword) is str else None
+        if added is not None:
+            return added
+        found = _search_keyword(keyword)
+        if found is None:
+            return _keyword_map().get(keyword, default)
+        return default if found[0] is None else found[0]
+
+
+def _search_keyword(keyword) -> tuple[int | None, bool] | None:
+    """(tag, repeater) of `keyword` from a search of the file; None: ask the maps instead."""
+    global _keyword_search
+    if type(keyword) is not str or not keyword:
+        return None
+    search, table = _keyword_search, _table
+    if search is None or search.table is not table:
+        search = _keyword_search = KeywordSearch(table)
+    return search.find(keyword)
 
 
 # Process-wide state, changed only under _lock. Readers take each global once; `_generation`
@@ -87,6 +108,7 @@ _table = read_table()  # the bundled dictionary until use() chooses another
 _dict = _table.dict
 _repeaters = None  # the file's repeater masks, read on first need
 _keywords: dict[str, int] | _Unread = _Unread()  # keyword_dict once read; keeps its identity
+_keyword_search: KeywordSearch | None = None  # keywords searched before the map is read
 _entries: dict = {}  # get_entry: tag argument -> entry
 _private_entries: dict = {}  # get_private_entry: (tag, creator) -> entry
 _added: dict = {}  # add_dict_entries: tag -> entry
@@ -316,6 +338,10 @@ def repeater_has_tag(tag: int) -> bool:
 
 def repeater_has_keyword(keyword: str) -> bool:
     """Whether `keyword` is a repeater's ("OverlayData")."""
+    if _repeaters is None:
+        found = _search_keyword(keyword)
+        if found is not None:
+            return found[1]
     try:
         return keyword in _repeater_info().keywords
     except TypeError:  # pydicom searches a list, where anything can be asked for
@@ -516,3 +542,36 @@ def add_private_dict_entries(private_creator: str, new_entries_dict: dict) -> No
         for (group, low), value in blocks.items():
             _added_private[key, group, low] = value
         _changed()
+
+
+# -- pydicom -------------------------------------------------------------------------------------
+
+
+def install_in_pydicom() -> None:
+    """Makes pydicom itself answer its dictionary questions from tagatlas, for the whole process.
+
+    pydicom's `datadict` functions, its `keyword_dict` and the copies of them that pydicom's
+    modules imported by name (`dataset`, `dataelem`, `filereader`, `hooks`, `fileutil`, ...)
+    become this module's; pydicom modules imported later get them too. pydicom then reads
+    implicit-VR files with the VRs of every element this dictionary knows and names those
+    elements in its printouts. pydicom's tables (`DicomDictionary`, `private_dictionaries`, ...)
+    stay as they are. Private lookups keep pydicom's messages and warnings; `add_*` calls add to
+    both dictionaries. Calling it again changes nothing.
+
+        >>> from tagatlas import datadict
+        >>> datadict.install_in_pydicom()           # doctest: +SKIP
+
+    Raises ImportError when pydicom is not installed (the `dicom` extra: pip install
+    'tagatlas[dicom]').
+    """
+    from ._pydicom import install
+
+    install()
+
+
+def uninstall_from_pydicom() -> None:
+    """Gives pydicom its own dictionary functions and `keyword_dict` back, wherever a pydicom
+    module holds tagatlas's; does nothing when they were not installed."""
+    from ._pydicom import uninstall
+
+    uninstall()

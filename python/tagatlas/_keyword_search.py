@@ -1,0 +1,89 @@
+"""One keyword's public entries, found without reading every keyword of a dictionary.
+
+`tagatlas.datadict` answers `tag_for_keyword` and `repeater_has_keyword` from maps of every
+keyword (`_public_index`), which take milliseconds to read. A program that asks a few keywords
+(pydicom asks two or three while reading a file) need not pay that: the keyword's bytes are found
+in the file's string pool, the records whose keyword starts there are the keyword's entries, and
+`Dict.lookup` tells whether each is public and whether it is a repeater. A name that is no keyword
+at all ("_is_implicit_VR") is not in the pool and costs one search of it.
+
+The answers are those of the maps: the public entries that are not repeaters give the keyword's
+tag (the last in tag order, as later entries win in the map), and a public repeater makes it a
+repeater's keyword. After `limit` keywords the searches stop (`find` returns None) and the caller
+reads the maps, whose cost is then small beside the searches already made.
+"""
+
+from __future__ import annotations
+
+from . import _layout as layout
+from .description import read_facts
+
+__all__ = ["KeywordSearch"]
+
+_FIELDS = layout.RECORD_FIELDS
+_STEP = layout.RECORD_SIZE // 4
+
+
+class KeywordSearch:
+    """Keyword questions about one `EntryTable`, answered one keyword at a time."""
+
+    __slots__ = ("table", "limit", "answers", "_offsets")
+
+    def __init__(self, table, limit: int = 8) -> None:
+        self.table = table
+        self.limit = limit
+        self.answers: dict[str, tuple[int | None, bool]] = {}
+        self._offsets: list[int] | None = None  # every record's keyword offset, on first need
+
+    def find(self, keyword: str) -> tuple[int | None, bool] | None:
+        """(tag or None, whether a repeater has it) of a non-empty `keyword`; None once `limit`
+        keywords were searched (the caller reads the maps then)."""
+        answer = self.answers.get(keyword)
+        if answer is None:
+            if len(self.answers) >= self.limit:
+                return None
+            answer = self.answers[keyword] = self._search(keyword)
+        return answer
+
+    def _search(self, keyword: str) -> tuple[int | None, bool]:
+        try:
+            needle = keyword.encode()
+        except UnicodeEncodeError:  # lone surrogates: lookups read no keyword as such
+            return None, False
+        positions = self.table.positions_of(needle)
+        if not positions:
+            return None, False
+        if self._offsets is None:
+            offset = _FIELDS["keyword_offset"][0] // 4
+            self._offsets = self.table.records_view.cast("I")[offset::_STEP].tolist()
+        offsets, records, d = self._offsets, self.table.records_view, self.table.dict
+        tag, repeater = None, False
+        for position in positions:
+            record = -1
+            while True:
+                try:
+                    record = offsets.index(position, record + 1)
+                except ValueError:
+                    break
+                group, element = _key(records, record)
+                row = d.lookup(group, element)
+                # The lookup reads the public entry at the record's tag: it is this record when
+                # the record is public and its keyword is exactly the one asked.
+                if row is None or row["creator"] or row["keyword"] != keyword:
+                    continue
+                if read_facts(row["description"])[2] is not None:
+                    repeater = True
+                else:
+                    value = group << 16 | element
+                    tag = value if tag is None else max(tag, value)
+        return tag, repeater
+
+
+def _key(records: memoryview, record: int) -> tuple[int, int]:
+    start = record * layout.RECORD_SIZE
+    group = _FIELDS["group"][0]
+    element = _FIELDS["element"][0]
+    return (
+        int.from_bytes(records[start + group : start + group + 2], "little"),
+        int.from_bytes(records[start + element : start + element + 2], "little"),
+    )
