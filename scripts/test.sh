@@ -21,5 +21,8 @@ install_package
 log "Python tests"
 "$PY" -m pytest -q "$@"
 
+# pydicom's own suite, as it is and with tagatlas answering its dictionary questions.
+bash "$ROOT/scripts/test-pydicom-suite.sh"
+
 # The same Python suite against the sanitized extension.
 bash "$ROOT/scripts/test-asan-python.sh"
