@@ -22,9 +22,10 @@ import os
 import timeit
 import warnings
 
-from tagatlas import dicom_file
+from tagatlas._dicom import dicom_file
 from tagatlas.explain import explain
-from tagatlas.naming import Explained, Namer, creator_slot, default_namer, is_private_group
+from tagatlas._dicom.model import creator_slot, is_private_group
+from tagatlas.naming import Explained, Namer, default_namer
 
 
 def pydicom_namer():

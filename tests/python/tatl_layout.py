@@ -7,8 +7,8 @@ Offsets, sizes and field orders come from the package's one description of the l
 
 import struct
 
-from tagatlas import _layout as layout
-from tagatlas._layout import INDEX_FIELDS, RECORD_FIELDS
+from tagatlas._format import layout
+from tagatlas._format.layout import INDEX_FIELDS, RECORD_FIELDS
 
 
 def root(data):

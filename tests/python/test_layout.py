@@ -3,7 +3,7 @@
 import struct
 
 import tagatlas
-from tagatlas import _layout as layout
+from tagatlas._format import layout
 from tagatlas.writer import Entry, encode
 
 ENTRIES = [Entry(0x0010, 0x0010, "PatientName", "Patient's Name", "PN"),

@@ -6,8 +6,9 @@ import struct
 import pytest
 
 from tagatlas import writer
-from tagatlas.vr import VR_TEXTS
-from tagatlas.writer import Entry, canonicalize_creator, encode, hash_creator, write
+from tagatlas._format.creator import canonicalize_creator, hash_creator
+from tagatlas._format.vr import VR_TEXTS
+from tagatlas.writer import Entry, encode, write
 from tatl_layout import expected_result
 
 
