@@ -15,13 +15,15 @@ reads the maps, whose cost is then small beside the searches already made.
 
 from __future__ import annotations
 
-from . import _layout as layout
+from ._format import layout
 from .description import read_facts
 
 __all__ = ["KeywordSearch"]
 
-_FIELDS = layout.RECORD_FIELDS
-_STEP = layout.RECORD_SIZE // 4
+
+def _records(table, field: str) -> memoryview:
+    # In record order, not index order: a record's number is all that links its fields here.
+    return layout.field_values(table.records_view, layout.RECORD_FIELDS[field], layout.RECORD_SIZE)
 
 
 class KeywordSearch:
@@ -54,9 +56,9 @@ class KeywordSearch:
         if not positions:
             return None, False
         if self._offsets is None:
-            offset = _FIELDS["keyword_offset"][0] // 4
-            self._offsets = self.table.records_view.cast("I")[offset::_STEP].tolist()
-        offsets, records, d = self._offsets, self.table.records_view, self.table.dict
+            self._offsets = _records(self.table, "keyword_offset").tolist()
+        offsets, d = self._offsets, self.table.dict
+        groups, elements = _records(self.table, "group"), _records(self.table, "element")
         tag, repeater = None, False
         for position in positions:
             record = -1
@@ -65,7 +67,7 @@ class KeywordSearch:
                     record = offsets.index(position, record + 1)
                 except ValueError:
                     break
-                group, element = _key(records, record)
+                group, element = groups[record], elements[record]
                 row = d.lookup(group, element)
                 # The lookup reads the public entry at the record's tag: it is this record when
                 # the record is public and its keyword is exactly the one asked.
@@ -78,12 +80,3 @@ class KeywordSearch:
                     tag = value if tag is None else max(tag, value)
         return tag, repeater
 
-
-def _key(records: memoryview, record: int) -> tuple[int, int]:
-    start = record * layout.RECORD_SIZE
-    group = _FIELDS["group"][0]
-    element = _FIELDS["element"][0]
-    return (
-        int.from_bytes(records[start + group : start + group + 2], "little"),
-        int.from_bytes(records[start + element : start + element + 2], "little"),
-    )

@@ -40,7 +40,7 @@ def _added(creator: str) -> bool:
 
 def _in_file(table, creator: str) -> bool:
     from ..elements import same_creator
-    from ..writer import hash_creator
+    from .._format.creator import hash_creator
 
     if _seen["hashes"] is None:
         _seen["hashes"] = set(table.creator_hashes)
