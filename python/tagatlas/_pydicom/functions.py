@@ -5,6 +5,9 @@ expect of pydicom's: its message for a creator the dictionary does not know at a
 warning, sent through pydicom's logger, for a creator that cannot be one (a number, a list).
 The `add_*` functions add to both dictionaries, so that an entry a program adds is known to
 tagatlas now and to pydicom's own functions after `uninstall_from_pydicom()`.
+
+The descriptions that pydicom prints fall back to the keyword for an entry without a name (DCMTK's
+entries have keywords only), so that its printouts name every element the dictionary knows.
 """
 
 from __future__ import annotations
@@ -14,7 +17,7 @@ from .creators import creator_known
 
 # Bound by name in pydicom's modules; the values are tagatlas's own functions.
 SAME = (
-    "get_entry", "dictionary_has_tag", "dictionary_description", "dictionary_VR",
+    "get_entry", "dictionary_has_tag", "dictionary_VR",
     "dictionary_VM", "dictionary_is_retired", "dictionary_keyword", "keyword_for_tag",
     "tag_for_keyword", "repeater_has_tag", "repeater_has_keyword", "mask_match",
 )  # fmt: skip
@@ -26,6 +29,12 @@ _get_private_entry = datadict.get_private_entry
 def _dictionary_vr_fast(tag: int) -> str:
     """The VR of a public tag given as an int (pydicom's reader of implicit-VR data)."""
     return _get_entry(tag)[0]
+
+
+def dictionary_description(tag) -> str:
+    """The name of a public tag, its keyword when it has no name. Raises as `get_entry`."""
+    entry = _get_entry(tag)
+    return entry[2] or entry[4]
 
 
 def get_private_entry(tag, private_creator: str) -> tuple[str, str, str, str]:
@@ -56,8 +65,20 @@ def _invalid_creator(tag, creator: object) -> str:
 
 
 def private_dictionary_description(tag, private_creator: str) -> str:
-    """The name of a private tag. Raises as `get_private_entry`."""
-    return get_private_entry(tag, private_creator)[2]
+    """The name of a private tag, its keyword when it has no name. Raises as
+    `get_private_entry`."""
+    name = get_private_entry(tag, private_creator)[2]
+    if name or not isinstance(private_creator, str):
+        return name
+    from .._dicom.tag import tag_value
+    from ..elements import find_element
+
+    value = tag_value(tag, datadict.tag_for_keyword)
+    try:
+        found = find_element(datadict._dict, value >> 16, value & 0xFFFF, private_creator)
+    except UnicodeEncodeError:  # lone surrogates: no stored creator has them
+        return name
+    return found.entry["keyword"] if found is not None else name
 
 
 def private_dictionary_VR(tag, private_creator: str) -> str:
@@ -108,7 +129,7 @@ def add_private_dict_entries(private_creator: str, new_entries_dict: dict) -> No
 OWN = {
     name: globals()[name]
     for name in (
-        "_dictionary_vr_fast", "get_private_entry", "private_dictionary_description",
+        "_dictionary_vr_fast", "dictionary_description", "get_private_entry", "private_dictionary_description",
         "private_dictionary_VR", "private_dictionary_VM", "add_dict_entry", "add_dict_entries",
         "add_private_dict_entry", "add_private_dict_entries",
     )
