@@ -15,6 +15,9 @@ reads the maps, whose cost is then small beside the searches already made.
 
 from __future__ import annotations
 
+import sys
+from array import array
+
 from ._format import layout
 from .description import read_facts
 
@@ -35,7 +38,7 @@ class KeywordSearch:
         self.table = table
         self.limit = limit
         self.answers: dict[str, tuple[int | None, bool]] = {}
-        self._offsets: list[int] | None = None  # every record's keyword offset, on first need
+        self._offsets: bytes | None = None  # every record's keyword offset, on first need
 
     def find(self, keyword: str) -> tuple[int | None, bool] | None:
         """(tag or None, whether a repeater has it) of a non-empty `keyword`; None once `limit`
@@ -56,17 +59,24 @@ class KeywordSearch:
         if not positions:
             return None, False
         if self._offsets is None:
-            self._offsets = _records(self.table, "keyword_offset").tolist()
+            # Packed, so that the records holding an offset are found by a byte search, and
+            # big-endian, so that the offset's leading zero bytes, common everywhere in the array
+            # and slow to search for, can be left out of the searched bytes.
+            packed = array("I", _records(self.table, "keyword_offset").tobytes())
+            if sys.byteorder == "little":
+                packed.byteswap()
+            self._offsets = packed.tobytes()
         offsets, d = self._offsets, self.table.dict
         groups, elements = _records(self.table, "group"), _records(self.table, "element")
         tag, repeater = None, False
         for position in positions:
-            record = -1
-            while True:
-                try:
-                    record = offsets.index(position, record + 1)
-                except ValueError:
-                    break
+            zeros = 4 - max(1, (position.bit_length() + 7) // 8)
+            needle, at = position.to_bytes(4, "big")[zeros:], -1
+            while (at := offsets.find(needle, at + 1)) >= 0:
+                start = at - zeros
+                if start % 4 or offsets[start:at].count(0) != zeros:
+                    continue  # the bytes straddle two offsets, or the offset is larger
+                record = start // 4
                 group, element = groups[record], elements[record]
                 row = d.lookup(group, element)
                 # The lookup reads the public entry at the record's tag: it is this record when
