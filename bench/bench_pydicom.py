@@ -3,8 +3,10 @@
 Each sample is a fresh interpreter that times, in order: `import pydicom`; then, in the tagatlas
 runs only, `from tagatlas import datadict; datadict.install_in_pydicom()`; the first `dcmread`
 of a small file from pydicom's own test data; `str(ds)` of it; and later `dcmread`s of the same
-file (the best of several rounds). The two kinds of interpreter alternate, and the medians are
-compared. Printed ratios are tagatlas / pydicom alone (below 1 means faster), with their targets:
+file (the best of several rounds). The two kinds of interpreter alternate. Start-up compares the
+medians; a later `dcmread`, a steady state that other programs on the machine can only slow down,
+compares the best interpreter of each kind. Printed ratios are tagatlas / pydicom alone (below 1
+means faster), with their targets:
 
 - start-up, from `import pydicom` to the first `str(ds)`, install included: at most 1.2x;
 - a later `dcmread` of the same file: at most 1.05x.
@@ -78,8 +80,10 @@ def main() -> None:
         start_ours = statistics.median(sum(r[:4]) for r in runs[True])
         print(f"  start-up to first str(ds): {start_ours * 1e3:.1f} ms vs {start_alone * 1e3:.1f}"
               f" ms, ratio {start_ours / start_alone:.3f}x (target: at most 1.2x)")
-        print(f"  later dcmread: {ours[4] * 1e6:.0f} us vs {alone[4] * 1e6:.0f} us, ratio"
-              f" {ours[4] / alone[4]:.3f}x (target: at most 1.05x)")
+        later_alone = min(r[4] for r in runs[False])
+        later_ours = min(r[4] for r in runs[True])
+        print(f"  later dcmread, best: {later_ours * 1e6:.0f} us vs {later_alone * 1e6:.0f} us,"
+              f" ratio {later_ours / later_alone:.3f}x (target: at most 1.05x)")
 
 
 if __name__ == "__main__":
