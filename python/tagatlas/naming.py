@@ -40,8 +40,6 @@ MASK = "mask"
 _PRIVATE_CREATOR = ("PrivateCreator", "Private Creator", "LO", "1")
 _GROUP_LENGTH = ("GroupLength", "Group Length", "UL", "1")
 
-_new_tuple = tuple.__new__
-
 # A VR of the dictionary that says nothing to compare with.
 _NO_VR = frozenset([UNKNOWN_VR, "NONE"])
 
@@ -62,7 +60,6 @@ class Explained(NamedTuple):
     creator: str | None
     vr: str | None
     vr_differs: bool
-    # From here on the fields of _Named, in its order.
     keyword: str
     name: str
     dictionary_vr: str | None
@@ -76,26 +73,27 @@ class Explained(NamedTuple):
 
 
 class _Named(NamedTuple):
-    """What the dictionary says of one (group, element, creator), kept for repeated elements."""
+    """What the dictionary says of one (group, element, creator), kept for repeated elements: the
+    fields of `Explained` that do not depend on the occurrence, under the same names."""
 
-    keyword: str
-    name: str
-    vr: str | None
-    vm: str
-    retired: bool
-    sources: tuple[str, ...]
-    mask: str | None
-    match: str | None
-    unknown: str | None
-    text: str
+    keyword: str = ""
+    name: str = ""
+    dictionary_vr: str | None = None
+    vm: str = ""
+    retired: bool = False
+    sources: tuple[str, ...] = ()
+    mask: str | None = None
+    match: str | None = None
+    unknown: str | None = None
+    text: str = ""
 
 
 def _unknown(why: str) -> _Named:
-    return _Named("", "", None, "", False, (), None, None, why, "")
+    return _Named(unknown=why)
 
 
 def _by_rule(keyword: str, name: str, vr: str, vm: str) -> _Named:
-    return _Named(keyword, name, vr, vm, False, (), None, RULE, None, "")
+    return _Named(keyword=keyword, name=name, dictionary_vr=vr, vm=vm, match=RULE)
 
 
 class Namer:
@@ -130,17 +128,19 @@ class Namer:
         named = self._known.get((group, element, creator))
         if named is None:
             named = self._named(group, element, creator, private)
-        differs = vr is not None and vr != named.vr and _differs(vr, named.vr)
-        # Built as a tuple: this runs once per element of the data, and the keyword form of a
-        # sixteen-field NamedTuple costs as much as the lookup.
-        return _new_tuple(Explained, (
-            path, tag_text(group, element, parentheses=False), private, creator if private else None, vr,
-            differs, *named,
-        ))  # fmt: skip
+        dictionary_vr = named.dictionary_vr
+        return Explained(
+            path=path, tag=tag_text(group, element, parentheses=False), private=private,
+            creator=creator if private else None, vr=vr,
+            vr_differs=vr is not None and vr != dictionary_vr and _differs(vr, dictionary_vr),
+            keyword=named.keyword, name=named.name, dictionary_vr=dictionary_vr, vm=named.vm,
+            retired=named.retired, sources=named.sources, mask=named.mask, match=named.match,
+            unknown=named.unknown, text=named.text,
+        )  # fmt: skip
 
     def is_sequence(self, group: int, element: int, creator: str | None) -> bool:
         """Whether the dictionary gives (group, element) of `creator` the VR SQ."""
-        return self._named(group, element, creator, is_private_group(group)).vr == "SQ"
+        return self._named(group, element, creator, is_private_group(group)).dictionary_vr == "SQ"
 
     def _named(self, group: int, element: int, creator: str | None, private: bool) -> _Named:
         key = (group, element, creator)
@@ -239,10 +239,11 @@ class Namer:
 def _from_entry(entry: dict, form: str) -> _Named:
     vm, choice, mask, text = parse_description(entry["description"])
     vr = shown_vr(entry["vr"], choice)
-    return _new_tuple(_Named, (
-        entry["keyword"], entry["name"], None if vr == UNKNOWN_VR else vr, vm, entry["retired"],
-        tuple(entry["sources"]), mask, form, None, text,
-    ))  # fmt: skip
+    return _Named(
+        keyword=entry["keyword"], name=entry["name"],
+        dictionary_vr=None if vr == UNKNOWN_VR else vr, vm=vm, retired=entry["retired"],
+        sources=tuple(entry["sources"]), mask=mask, match=form, text=text,
+    )  # fmt: skip
 
 
 def _differs(stated: str | None, dictionary_vr: str | None) -> bool:

@@ -313,7 +313,7 @@ def test_info_of_a_good_file(capsys, dict_path):
     data = dict_path.read_bytes()
     assert rows["size"] == f"{len(data)} bytes"
     assert rows["entries"] == rows["records"] == str(len(tagatlas.open(dict_path)))
-    assert rows["version"] == "2"
+    assert rows["version"] == str(layout.VERSION)
     assert rows["opens"] == "yes"
     assert int(rows["pool"].split()[0]) < len(data)
 
@@ -328,7 +328,8 @@ def test_info_of_the_empty_dictionary(capsys, tmp_path):
 
 
 def _bad_version(data):
-    data[4] = 3
+    header = layout.header(version=layout.VERSION + 1)
+    data[: len(header)] = header
     return data
 
 

@@ -26,13 +26,26 @@ def add_arguments(p: argparse.ArgumentParser) -> None:
     p.add_argument("--dict", metavar="FILE", help="dictionary file (default: the bundled one)")
 
 
+def _notes(r) -> str:
+    return ", ".join((["retired"] if r.retired else []) + (["VR differs"] if r.vr_differs else []))
+
+
+# The text output's columns: each header and how it shows an `Explained` row. (--json gives
+# every field of the row as it is.)
+COLUMNS = (
+    ("PATH", lambda r: r.path),
+    ("VR", lambda r: r.vr or "-"),
+    ("DICT VR", lambda r: r.dictionary_vr or "-"),
+    ("KEYWORD", lambda r: r.keyword),
+    ("NAME", lambda r: r.name if r.unknown is None else _UNKNOWN[r.unknown]),
+    ("CREATOR", lambda r: r.creator or ""),
+    ("SOURCES", lambda r: ",".join(r.sources)),
+    ("NOTES", _notes),
+)
+
+
 def _explain_row(r) -> list[str]:
-    notes = (["retired"] if r.retired else []) + (["VR differs"] if r.vr_differs else [])
-    return [
-        r.path, r.vr or "-", r.dictionary_vr or "-", r.keyword,
-        r.name if r.unknown is None else _UNKNOWN[r.unknown],
-        r.creator or "", ",".join(r.sources), ", ".join(notes),
-    ]  # fmt: skip
+    return [show(r) for _, show in COLUMNS]
 
 
 def run(args: argparse.Namespace) -> int:
@@ -56,8 +69,7 @@ def run(args: argparse.Namespace) -> int:
         return EXIT_OK
     if not rows:
         return EXIT_OK
-    headers = ["PATH", "VR", "DICT VR", "KEYWORD", "NAME", "CREATOR", "SOURCES", "NOTES"]
-    lines = columns(headers, map(_explain_row, rows))
+    lines = columns([header for header, _ in COLUMNS], map(_explain_row, rows))
     width, out = terminal_width(), lines[:1]
     for line, row in zip(lines[1:], rows):
         out.append(line)
