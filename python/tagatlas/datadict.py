@@ -80,10 +80,17 @@ class _Unread:
     __slots__ = ()
 
     def get(self, keyword, default=None):
-        added = _added_keywords.get(keyword) if type(keyword) is str else None
-        if added is not None:
-            return added
-        found = _search_keyword(keyword)
+        found = None
+        if type(keyword) is str:
+            added = _added_keywords.get(keyword)
+            if added is not None:
+                return added
+            # pydicom asks the same few names for every file it reads: their answers first.
+            search = _keyword_search
+            if search is not None and search.table is _table:
+                found = search.answers.get(keyword)
+            if found is None:
+                found = _search_keyword(keyword)
         if found is None:
             return _keyword_map().get(keyword, default)
         return default if found[0] is None else found[0]
