@@ -2,7 +2,8 @@
 # pydicom's own test suite, from the sdist of the installed pydicom release, run twice: as it is,
 # and with tagatlas answering every dictionary question (datadict.install_in_pydicom()). Fails
 # when a test passes the first time and not the second, unless tests/pydicom_suite/differences.txt
-# lists it with its reason. Downloads of extra test data fail at once (tests/pydicom_suite/offline.py).
+# lists it with its reason. Downloads of extra test data fail at once
+# (tests/pydicom_suite/offline.py).
 source "$(dirname "$0")/lib.sh"
 setup
 cd "$ROOT"
@@ -27,7 +28,11 @@ run_suite() {  # label, outcome file, extra plugin arguments...
   (cd "$src" && PYTHONPATH="$suite" PYDICOM_SUITE_OUTCOMES="$out" \
     "$PY" -m pytest -q -c "$suite/pytest.ini" --rootdir "$src" -p no:cacheprovider \
     -p no:randomly -p offline -p outcomes "$@" tests >"$out.log" 2>&1) || true
-  [ -s "$out" ] || { tail -n 30 "$out.log" >&2; echo "pydicom's suite did not finish ($label)" >&2; return 1; }
+  if ! [ -s "$out" ]; then
+    tail -n 30 "$out.log" >&2
+    echo "pydicom's suite did not finish ($label)" >&2
+    return 1
+  fi
 }
 rm -f "$work/as-is.json" "$work/tagatlas.json"
 run_suite "as it is" "$work/as-is.json"

@@ -20,7 +20,8 @@ def read_run(path: str, tagatlas: bool) -> tuple[dict[str, str], float]:
     with open(path, encoding="utf-8") as f:
         run = json.load(f)
     if run["tagatlas"] is not tagatlas:
-        raise SystemExit(f"{path}: pydicom answered from {'tagatlas' if run['tagatlas'] else 'its own tables'}")
+        source = "tagatlas" if run["tagatlas"] else "its own tables"
+        raise SystemExit(f"{path}: pydicom answered from {source}")
     return run["outcomes"], run["seconds"]
 
 

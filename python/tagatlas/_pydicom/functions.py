@@ -129,8 +129,8 @@ def add_private_dict_entries(private_creator: str, new_entries_dict: dict) -> No
 OWN = {
     name: globals()[name]
     for name in (
-        "_dictionary_vr_fast", "dictionary_description", "get_private_entry", "private_dictionary_description",
-        "private_dictionary_VR", "private_dictionary_VM", "add_dict_entry", "add_dict_entries",
-        "add_private_dict_entry", "add_private_dict_entries",
+        "_dictionary_vr_fast", "dictionary_description", "get_private_entry",
+        "private_dictionary_description", "private_dictionary_VR", "private_dictionary_VM",
+        "add_dict_entry", "add_dict_entries", "add_private_dict_entry", "add_private_dict_entries",
     )
 }  # fmt: skip
