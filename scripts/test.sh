@@ -19,7 +19,11 @@ cpp_suite build/cpp-asan -DCMAKE_BUILD_TYPE=Debug -DTAGATLAS_SANITIZE=ON
 
 install_package
 log "Python tests"
-"$PY" -m pytest -q "$@"
+"$PY" -m pytest -q -p no:randomly "$@"
+bash "$ROOT/scripts/test-orders.sh" "$@"
+
+# pydicom's own suite, as it is and with tagatlas answering its dictionary questions.
+bash "$ROOT/scripts/test-pydicom-suite.sh"
 
 # The same Python suite against the sanitized extension.
 bash "$ROOT/scripts/test-asan-python.sh"

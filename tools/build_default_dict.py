@@ -92,7 +92,7 @@ def main(argv: list[str] | None = None) -> int:
     from tagatlas import build, writer
     from tagatlas.build_report import report_counts, report_lines
     from tagatlas.importers.pydicom_tables import load_tables
-    from tagatlas.importers.sources import BY_NAME
+    from tagatlas.importers.sources import SOURCES
     from tagatlas.importers.standard import import_standard
     from tagatlas.manifest import encode_manifest, make_manifest, manifest_path
 
@@ -106,8 +106,9 @@ def main(argv: list[str] | None = None) -> int:
         deid=True,
     )
     data = writer.encode(result.entries)
-    used = [(source, paths, "") for source, paths in files]
-    used.insert([s.name for s, _ in files].index("tcia"), (BY_NAME["pydicom"], [], tables.version))
+    # Every source of the registry, in its order: the vendored files, and pydicom's version.
+    paths_of = {source.name: paths for source, paths in files}
+    used = [(s, paths_of.get(s.name, []), "" if s.takes_files else tables.version) for s in SOURCES]
     manifest = encode_manifest(make_manifest(used))
     beside = pathlib.Path(manifest_path(args.output))
 
@@ -130,6 +131,7 @@ def main(argv: list[str] | None = None) -> int:
         "dicom_standard": standard.version,
         "output_sha256": hashlib.sha256(data).hexdigest(),
         "bytes": len(data),
+        "entries": report_counts(result)["entries"],
         "described": sum(1 for e in result.entries if "\n" in e.description),
         "report": report_counts(result),
         "deid": {"listed": deid.listed, "masked": deid.masked, "safe_private": deid.safe},

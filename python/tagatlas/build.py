@@ -32,13 +32,6 @@ from .writer import Entry
 # The registry's ranks, as the merge takes them.
 RANKS = Ranks(PUBLIC_RANK, PRIVATE_RANKS, REGISTRIES)
 
-# Debian's dcmtk package (libdcmtk17) installs DCMTK's dictionaries here.
-DEBIAN_DCMTK_FILES = (
-    "/usr/share/libdcmtk17/dicom.dic",
-    "/usr/share/libdcmtk17/private.dic",
-)
-
-
 @dataclass
 class Build:
     """The merged entries, per source what its importer read and skipped, and the merge's report."""
@@ -76,6 +69,23 @@ def describe(entries: Sequence[Entry], texts: Mapping[str, str]) -> list[Entry]:
                 )
         out.append(entry)
     return out
+
+
+def input_named_by(output: str | os.PathLike[str], inputs: Iterable) -> str | None:
+    """The first of `inputs` that is the file `output` names (the same file, also through a
+    symbolic or a hard link), or None. Writing `output` would replace that input."""
+    try:
+        target = os.stat(output)
+    except OSError:
+        return None  # a new file, or one that cannot be read: no input is lost by writing it
+    for path in inputs:
+        try:
+            status = os.stat(path)
+        except OSError:
+            continue
+        if (status.st_dev, status.st_ino) == (target.st_dev, target.st_ino):
+            return os.fsdecode(path)
+    return None
 
 
 def build(

@@ -9,13 +9,17 @@ For each field there is one rank of sources (`Ranks`; the build's come from
 
 - name: "", "?", "??" and the like, and "Unknown" are placeholders; GDCM's guesses written
   "?like this?" are not firm either. A firm name wins; failing one, a guess keeps its text and the
-  facts line says `; guess`; failing that, the first placeholder stays (what the sources say);
+  facts line says `; guess`; failing that, a placeholder stays, the first in the rank of the
+  pseudo-field "placeholder" (which says nothing either way; the registry keeps pydicom's, so that
+  answers change only where a source says more);
 - keyword: "", "?" and "Unknown" are placeholders. Names are never made from keywords, nor the
   reverse;
 - VR: a single VR, or "??" with a choice ("US or SS", "NONE") in the facts line; "??" alone states
   nothing. A registry source (`Ranks.registries`) is taken as it states VR and VM on its keys;
 - VM: non-empty; retired: from the first source of its rank holding the key;
-- descriptive text: non-empty; mask: from the first source of the name rank;
+- descriptive text: non-empty; mask: a public entry's from the first source of the name rank (the
+  registry says what repeats), a private entry's from the first that has one (GDCM lists masked
+  groups one by one, which says nothing against the mask);
 - creator spelling: from the first source of the name rank; `sources` lists every source holding
   the key in that order.
 
@@ -173,11 +177,11 @@ class _Merger:
         if name is None:
             ordered = _order(held, self.rank(public, "name"), self.position)
             guessed = next((h for h in ordered if is_guess_name(h.entry.name)), None)
-            kept = guessed or next((h for h in ordered if h.entry.name), None)
-            name = kept.entry.name if kept else ""
+            ordered = _order(held, self.rank(public, "placeholder"), self.position)
+            kept = guessed or ordered[0]
+            name = kept.entry.name
             guess = guessed is not None
-            if kept:
-                gave.add(kept.source)
+            gave.add(kept.source)
         else:
             for h in held:
                 if h.entry.name and not is_firm(h.entry.name) and h.entry.name != name:
@@ -195,7 +199,7 @@ class _Merger:
             vm = take("vm", lambda h: bool(h.facts.vm), lambda h: h.facts.vm, "")
         retired = take("retired", lambda h: True, lambda h: h.entry.retired, top.entry.retired)
         text = take("text", lambda h: bool(h.facts.text), lambda h: h.facts.text, "")
-        mask = top.facts.mask
+        mask = top.facts.mask if public else next((h.facts.mask for h in names if h.facts.mask), None)
         for source in gave:
             self.report.sources[source].added += 1
         return replace(

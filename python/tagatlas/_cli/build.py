@@ -50,7 +50,7 @@ def _usage_of_sources() -> str:
 
 
 def run(args: argparse.Namespace) -> int:
-    from ..build import build
+    from ..build import build, input_named_by
     from ..importers.result import SourceError
     from ..importers.sources import BY_NAME, SOURCES
     from ..writer import NotRegularFileError, write
@@ -68,6 +68,11 @@ def run(args: argparse.Namespace) -> int:
             raise CommandError(f"--name {args.name!r} is taken by {BY_NAME[args.name].flag}")
         dcmtk_files = chosen.pop("dcmtk")
     inputs = {name: ([] if value is True else value) for name, value in chosen.items()}
+    files = [*dcmtk_files, *(f for value in inputs.values() for f in value)]
+    source = input_named_by(args.output, files)
+    if source is not None:
+        # Refused before anything is read or written: the build would replace its own source.
+        raise CommandError(f"cannot write {args.output}: it is the input {source}")
     try:
         result = build(
             inputs=inputs,

@@ -40,7 +40,7 @@ def add_arguments(p: argparse.ArgumentParser) -> None:
 
 def _format_entry(entry: dict, matched: str, deid: str = "unknown") -> str:
     from ..description import parse_description
-    from .output import terminal_width, wrapped
+    from .output import terminal_width, visible, wrapped
 
     facts = parse_description(entry["description"])
     tag = tag_text(entry["group"], entry["element"], entry["block_offset"])
@@ -61,7 +61,8 @@ def _format_entry(entry: dict, matched: str, deid: str = "unknown") -> str:
     ]
     if facts.mask is not None:
         rows.insert(1, ("mask", tag_text(0, 0, mask=facts.mask)))
-    lines = [f"{label + ':':<14}{value}".rstrip() for label, value in rows]
+    # Texts of the dictionary file: a control character in them must not reach the terminal.
+    lines = [f"{label + ':':<14}{visible(value)}".rstrip() for label, value in rows]
     if facts.text:
         # The descriptive text last, wrapped for the terminal; --json gives it whole.
         lines.append("description:")

@@ -2,7 +2,7 @@
 
 Sources write a choice of VRs in their own ways ("OW/OB", GDCM's `US_SS`, "US or SS"); a record
 holds one VR code, so a choice is stored as "??" with the choice in the facts line, written
-"OB or OW" (alternatives of the "/" and "_" forms sorted, the " or " form kept as written). An
+"OB or OW" ("OW/OB" too, as the other sources write that choice), others in the order given. An
 element at or below 0xFF with a creator is a block offset: a file carries it as (gggg,xxee) in the
 creator's block, never at (gggg,00ee), which is a creator slot.
 """
@@ -32,7 +32,9 @@ def vr_choice(text: str) -> tuple[str, str | None]:
     for sep in ("/", "_"):
         parts = text.split(sep)
         if len(parts) > 1 and all(p in DICOM_VRS for p in parts):
-            return UNKNOWN_VR, " or ".join(sorted(set(parts)))
+            # OB and OW are written "OB or OW" by every other source; other choices as given.
+            ordered = sorted(set(parts)) if set(parts) == {"OB", "OW"} else parts
+            return UNKNOWN_VR, " or ".join(ordered)
     return UNKNOWN_VR, text.replace(";", ",")
 
 

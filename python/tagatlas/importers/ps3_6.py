@@ -55,6 +55,8 @@ def read_rows(path: str | os.PathLike[str]) -> list[tuple[str, tuple[str, str, s
         line = lines[number]
         if line.strip() == "};":
             return rows
+        if not line.strip():
+            continue
         where = f"{name}:{number + 1}"
         m = _ROW.fullmatch(line)
         if m is None or m["key"] != m["tag"]:

@@ -88,6 +88,9 @@ PRIVATE_RANKS = {
     "vm": ("gdcm", "pydicom", "dcmtk", "ps3.15", "tcia", "dicom3tools"),
     "retired": ("gdcm", "pydicom", "dcmtk", "dicom3tools", "ps3.15", "tcia"),
     "text": ("ps3.15",),
+    # Which placeholder ("?", "Unknown") stays where no source names an element: pydicom's, so
+    # that an answer changes only where a source says more.
+    "placeholder": ("pydicom", "gdcm", "tcia", "dicom3tools", "ps3.15", "dcmtk"),
 }
 
 # Sources whose VR and VM are the registry's own: taken as stated on the keys they hold, also
