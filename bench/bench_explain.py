@@ -22,9 +22,11 @@ import os
 import timeit
 import warnings
 
-from tagatlas import dicom_file
+from tagatlas._dicom import dicom_file
 from tagatlas.explain import explain
-from tagatlas.naming import Explained, Namer, creator_slot, default_namer, is_private_group
+from tagatlas._dicom.model import creator_slot, is_creator_element, is_private_group
+from tagatlas._dicom.tag import tag_text
+from tagatlas.naming import Explained, Namer, default_namer
 
 
 def pydicom_namer():
@@ -41,7 +43,7 @@ def pydicom_namer():
         keyword = entry_name = vm = ""
         dictionary_vr = None
         retired = False
-        if private and 0x10 <= element <= 0xFF:
+        if is_creator_element(group, element):
             keyword, entry_name, dictionary_vr, vm, match = (
                 "PrivateCreator", "Private Creator", "LO", "1", "rule")
         elif private and creator_slot(element) is not None:
@@ -65,8 +67,10 @@ def pydicom_namer():
                     unknown = "tag"
         differs = bool(vr and dictionary_vr and vr not in dictionary_vr.split(" or "))
         return Explained(
-            o.path, f"{group:04X},{element:04X}", private, creator if private else None, vr,
-            differs, keyword, entry_name, dictionary_vr, vm, retired, (), None, match, unknown, "",
+            path=o.path, tag=tag_text(group, element, parentheses=False), private=private,
+            creator=creator if private else None, vr=vr, vr_differs=differs, keyword=keyword,
+            name=entry_name, dictionary_vr=dictionary_vr, vm=vm, retired=retired, sources=(),
+            mask=None, match=match, unknown=unknown, text="",
         )  # fmt: skip
 
     return name

@@ -24,8 +24,9 @@ import tempfile
 import timeit
 
 import tagatlas
-from tagatlas.vr import normalize_vr
-from tagatlas.writer import Entry, canonicalize_creator, write
+from tagatlas._format.creator import canonicalize_creator
+from tagatlas._format.vr import normalize_vr
+from tagatlas.writer import Entry, write
 
 
 def pydicom_entries():

@@ -13,7 +13,7 @@ import struct
 import sys
 from pathlib import Path
 
-from tagatlas import _layout as layout
+from tagatlas._format import layout
 from tagatlas.writer import Entry, encode
 
 

@@ -3,7 +3,7 @@
 
 Two files come from the same data, so that the library and the writer compute the same creator
 hashes whatever Python runs the writer: src/schema/casemap_table.inc (C++) and
-python/tagatlas/_casemap.py (a table for str.translate).
+python/tagatlas/_format/casemap.py (a table for str.translate).
 
 The mapping of a character is its SpecialCasing.txt upper field when it has an entry there without
 a condition list, otherwise the simple uppercase field (12) of UnicodeData.txt. Conditional
@@ -25,7 +25,7 @@ import sys
 REPO = pathlib.Path(__file__).resolve().parent.parent
 DEFAULT_UCD = pathlib.Path("/usr/share/unicode")
 DEFAULT_OUTPUT = REPO / "src" / "schema" / "casemap_table.inc"
-DEFAULT_PYTHON_OUTPUT = REPO / "python" / "tagatlas" / "_casemap.py"
+DEFAULT_PYTHON_OUTPUT = REPO / "python" / "tagatlas" / "_format" / "casemap.py"
 PYTHON_LINE = 99
 
 SURROGATES = range(0xD800, 0xE000)

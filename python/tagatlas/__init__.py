@@ -14,7 +14,7 @@ where a damaged dictionary must not end the program.
 from __future__ import annotations
 
 from ._tagatlas import Dict, __version__, open
-from .default import open_default
+from ._bundled import open_default
 
 __all__ = ["Dict", "open", "open_default", "__version__", "PanicException"]
 
@@ -26,7 +26,7 @@ def _faulty_dictionary() -> bytes:
 
     Looking it up is the one way to make the extension raise its fault exception.
     """
-    from . import _layout as layout
+    from ._format import layout
 
     index_at = layout.HEADER_SIZE
     root_at = index_at + layout.INDEX_ENTRY_SIZE

@@ -1,7 +1,7 @@
-"""`python -m tagatlas`: the command line of cli.py."""
+"""`python -m tagatlas`: the command line of the `_cli` package."""
 
 import sys
 
-from .cli import main
+from ._cli import main
 
 sys.exit(main())

@@ -13,18 +13,15 @@ description's facts line names a mask ("VM 1; mask 60xx3000").
 
 from __future__ import annotations
 
-import struct
 import sys
 from bisect import bisect_left
 from itertools import compress, repeat
 from operator import lshift, not_, or_
 
-from . import _layout as layout
 from .description import mask_bits, read_facts
 
 __all__ = ["Repeaters", "read_keywords", "read_repeaters"]
 
-_WIDTHS = {"I": 4, "H": 2, "B": 1}
 _MASK_FACT = b"; mask "
 
 
@@ -47,20 +44,13 @@ class Repeaters:
 class _PublicRows:
     """Fields of the public entries of an `EntryTable`, in index order.
 
-    The table's index and records are read in place (`index_view`, `records_view`,
-    `record_field`, `texts`), which spares the full columns.
+    The table's index and records are read in place (`index_values`, `record_values`, `texts`),
+    which spares the full columns.
     """
 
     def __init__(self, table) -> None:
         self.table = table
-        index = table.index_view.cast("I")
-        step = layout.INDEX_ENTRY_SIZE // 4
-        count = len(table)
-        self.flags = bytes(map(not_, index[layout.INDEX_FIELDS["creator_hash"][0] // 4 :: step]))
-        order = index[layout.INDEX_FIELDS["record_index"][0] // 4 :: step]
-        # Writers put record i behind index entry i; the records can then be read in place.
-        # (array would compare faster, but importing it costs more than this comparison.)
-        self.in_place = order.tobytes() == struct.pack(f"{count}I", *range(count))
+        self.flags = bytes(map(not_, table.index_values("creator_hash")))
         offsets = self.field("description_offset")
         lengths = self.field("description_len")
         # A description is known by its offset when no two entries read different lengths there.
@@ -84,22 +74,13 @@ class _PublicRows:
 
     def field(self, name: str, where: bytes | None = None) -> list[int]:
         """A record field of the public entries (of those among them flagged in `where`)."""
-        if self.in_place:
-            offset, fmt = layout.RECORD_FIELDS[name]
-            width = _WIDTHS[fmt[-1]]
-            records = self.table.records_view.cast(fmt[-1])
-            values = records[offset // width :: layout.RECORD_SIZE // width]
-        else:
-            values = self.table.record_field(name)
-        values = compress(values, self.flags)
+        values = compress(self.table.record_values(name), self.flags)
         return list(values if where is None else compress(values, where))
 
     def tags(self, where: bytes) -> list[int]:
         """The lookup keys (group << 16 | element) of the public entries flagged in `where`."""
-        index = self.table.index_view.cast("H")
-        step = layout.INDEX_ENTRY_SIZE // 2
         groups, elements = (
-            compress(compress(index[layout.INDEX_FIELDS[name][0] // 2 :: step], self.flags), where)
+            compress(compress(self.table.index_values(name), self.flags), where)
             for name in ("group", "element")
         )
         return list(map(or_, map(lshift, groups, repeat(16)), elements))

@@ -30,12 +30,12 @@ import os
 from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass, replace
 
+from ._format.vr import UNKNOWN_VR
 from .description import format_description, mask_matches, parse_description
 from .importers.dcmtk import import_dcmtk
 from .importers.pydicom_tables import Tables, import_pydicom
 from .importers.ranges import MAX_EXPANSION, mask_spread
 from .importers.result import ImportResult, entry_key
-from .vr import UNKNOWN_VR
 from .writer import Entry
 
 # Debian's dcmtk package (libdcmtk17) installs DCMTK's dictionaries here.

@@ -51,7 +51,8 @@ import os
 
 from .description import read_facts
 from ._public_index import read_keywords, read_repeaters
-from ._tag import format_tag, tag_value
+from ._dicom.tag import format_tag, tag_value
+from ._format.vr import shown_vr
 from .table import read_table
 
 __all__ = [
@@ -174,11 +175,6 @@ def _remember(cache: dict, key: object, entry: object, generation: int) -> None:
             cache[key] = entry
 
 
-def _vr(row: dict, choice: str | None) -> str:
-    # "??" means no single VR; the facts line then says what it is ("US or SS", "OB or OW").
-    return choice if row["vr"] == "??" and choice is not None else row["vr"]
-
-
 # -- public entries ------------------------------------------------------------------------------
 
 
@@ -193,7 +189,8 @@ def _public_row(d, value: int) -> tuple[dict, tuple] | None:
 
 def _public_tuple(row: dict, facts: tuple[str, str | None, str | None]) -> tuple:
     vm, choice, _ = facts
-    return (_vr(row, choice), vm, row["name"], "Retired" if row["retired"] else "", row["keyword"])
+    retired = "Retired" if row["retired"] else ""
+    return (shown_vr(row["vr"], choice), vm, row["name"], retired, row["keyword"])
 
 
 def _find_entry(value: int):
@@ -325,66 +322,54 @@ def repeater_has_keyword(keyword: str) -> bool:
 # -- private entries -----------------------------------------------------------------------------
 
 
-def _same_creator(stored: str, asked: str) -> bool:
-    if stored == asked:
-        return True
-    from .elements import same_creator
-
-    return same_creator(stored, asked)
-
-
 def _creator_key(creator: object) -> object:
     if not isinstance(creator, str):
         hash(creator)  # a creator that cannot be a dict key is refused, as in pydicom
         return creator
-    from .writer import canonicalize_creator
+    from ._format.creator import canonicalize_creator
 
     return canonicalize_creator(creator)
 
 
-def _private_row(d, group: int, element: int, creator: str) -> dict | None:
+def _private_entry(d, group: int, element: int, creator: str):
+    """The entry of a private element as files carry it (`tagatlas.elements.find_element`)."""
+    from .elements import find_element
+
     try:
-        row = d.lookup(group, element, creator)
+        return find_element(d, group, element, creator)
     except UnicodeEncodeError:  # lone surrogates: no stored creator has them
         return None
-    # The index compares a 32-bit hash of the creator; another creator may share it.
-    if row is None or not _same_creator(row["creator"], creator):
-        return None
-    return row
 
 
 def _private_tuple(row: dict) -> tuple:
     vm, choice, _ = read_facts(row["description"])
-    return (_vr(row, choice), vm, row["name"], "Retired" if row["retired"] else "")
+    return (shown_vr(row["vr"], choice), vm, row["name"], "Retired" if row["retired"] else "")
 
 
 def _find_private(value: int, creator: object):
     """pydicom's order: the element as given, then the block form "ggggxxee", then "ggxxxxee"."""
+    from .elements import BLOCK_OFFSET, FULL_ELEMENT
+
     group, element = value >> 16, value & 0xFFFF
     named = isinstance(creator, str)
-    d = _dict
-    row = _private_row(d, group, element, creator) if named else None
-    if row is not None and not row["block_offset"]:
-        return _private_tuple(row)
+    found = _private_entry(_dict, group, element, creator) if named else None
+    if found is not None and found.form == FULL_ELEMENT:
+        return _private_tuple(found.entry)
     if _added_private:
         added = _added_private.get((_creator_key(creator), group, element & 0xFF), _MISSING)
         if added is not _MISSING:
             return added
     if not named:
         return _MISSING
-    if row is not None:  # an element of at most 0xFF found its block form directly
-        return _private_tuple(row)
-    if element > 0xFF:
-        row = _private_row(d, group, element & 0xFF, creator)
-        if row is not None and row["block_offset"]:
-            return _private_tuple(row)
+    if found is not None:  # a block-offset entry, under the element or its low byte
+        return _private_tuple(found.entry)
     if not group & 1:
         # "ggxxxxee" stands for even groups too; the file stores it in the odd groups.
-        row = _private_row(d, group | 1, element & 0xFF, creator)
-        if row is not None and row["block_offset"]:
-            mask = read_facts(row["description"])[2]
+        found = _private_entry(_dict, group | 1, element & 0xFF, creator)
+        if found is not None and found.form == BLOCK_OFFSET:
+            mask = read_facts(found.entry["description"])[2]
             if mask is not None and mask[2:6] == "xxxx":
-                return _private_tuple(row)
+                return _private_tuple(found.entry)
     return _MISSING
 
 

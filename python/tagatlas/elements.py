@@ -40,7 +40,7 @@ def same_creator(stored: str, asked: str) -> bool:
     """Whether two creator texts are one creator to a lookup (equal canonical forms)."""
     if stored == asked:
         return True
-    from .writer import canonicalize_creator
+    from ._format.creator import canonicalize_creator
 
     return canonicalize_creator(stored) == canonicalize_creator(asked)
 

@@ -25,8 +25,9 @@ import json
 import os
 import struct
 
-from . import dicom_json
-from .naming import Explained, Namer, default_namer, is_private_group
+from ._dicom import dicom_json
+from ._dicom.model import is_private_group
+from .naming import Explained, Namer, default_namer
 
 __all__ = ["explain", "Explained", "ExplainError"]
 
@@ -81,7 +82,7 @@ def explain(
     elif isinstance(source, (dict, list)):
         found = dicom_json.occurrences(source)
     elif hasattr(source, "get_item") and hasattr(source, "original_encoding"):
-        from . import dicom_file
+        from ._dicom import dicom_file
 
         found = dicom_file.occurrences(source, namer.is_sequence)
     else:
@@ -116,7 +117,7 @@ def _read_path(path: str | os.PathLike[str], namer: Namer):
             f"{shown}: neither a DICOM file (no 'DICM' marker after a 128-byte preamble) "
             "nor DICOM JSON"
         )
-    from . import dicom_file
+    from ._dicom import dicom_file
 
     data_set = dicom_file.read(path, force=kind == BARE_DICOM)
     try:

@@ -23,15 +23,15 @@ import bisect
 import os
 from typing import NamedTuple
 
+from ._dicom.model import Occurrence, creator_slot, is_creator_element, is_private_group
+from ._dicom.tag import tag_text
+from ._format.creator import hash_creator
+from ._format.vr import UNKNOWN_VR, shown_vr
 from .description import mask_bits, parse_description
 from .elements import BLOCK_OFFSET, FULL_ELEMENT, find_element, same_creator
 from .table import EntryTable, read_table
-from .writer import hash_creator
 
-__all__ = [
-    "Occurrence", "Explained", "Namer", "default_namer", "is_private_group", "creator_slot",
-    "creator_of",
-]
+__all__ = ["Explained", "Namer", "default_namer"]
 
 # Named by the rule that defines them, not by a dictionary entry.
 RULE = "rule"
@@ -40,25 +40,8 @@ MASK = "mask"
 _PRIVATE_CREATOR = ("PrivateCreator", "Private Creator", "LO", "1")
 _GROUP_LENGTH = ("GroupLength", "Group Length", "UL", "1")
 
-_new_tuple = tuple.__new__
-
 # A VR of the dictionary that says nothing to compare with.
-_NO_VR = frozenset(["??", "NONE"])
-
-
-class Occurrence(NamedTuple):
-    """A data element as a reader met it.
-
-    `vr` is the VR the data states, None where it states none (implicit VR). `creator` is, for
-    a private element of a block, the text of its block's creator element in the same item (None
-    when the item has none); for a private creator element, its own text; None otherwise.
-    """
-
-    path: str
-    group: int
-    element: int
-    vr: str | None
-    creator: str | None
+_NO_VR = frozenset([UNKNOWN_VR, "NONE"])
 
 
 class Explained(NamedTuple):
@@ -77,7 +60,6 @@ class Explained(NamedTuple):
     creator: str | None
     vr: str | None
     vr_differs: bool
-    # From here on the fields of _Named, in its order.
     keyword: str
     name: str
     dictionary_vr: str | None
@@ -91,50 +73,27 @@ class Explained(NamedTuple):
 
 
 class _Named(NamedTuple):
-    """What the dictionary says of one (group, element, creator), kept for repeated elements."""
+    """What the dictionary says of one (group, element, creator), kept for repeated elements: the
+    fields of `Explained` that do not depend on the occurrence, under the same names."""
 
-    keyword: str
-    name: str
-    vr: str | None
-    vm: str
-    retired: bool
-    sources: tuple[str, ...]
-    mask: str | None
-    match: str | None
-    unknown: str | None
-    text: str
+    keyword: str = ""
+    name: str = ""
+    dictionary_vr: str | None = None
+    vm: str = ""
+    retired: bool = False
+    sources: tuple[str, ...] = ()
+    mask: str | None = None
+    match: str | None = None
+    unknown: str | None = None
+    text: str = ""
 
 
 def _unknown(why: str) -> _Named:
-    return _Named("", "", None, "", False, (), None, None, why, "")
+    return _Named(unknown=why)
 
 
 def _by_rule(keyword: str, name: str, vr: str, vm: str) -> _Named:
-    return _Named(keyword, name, vr, vm, False, (), None, RULE, None, "")
-
-
-def is_private_group(group: int) -> bool:
-    """Odd groups are private, except 0001, 0003, 0005, 0007 and FFFF, which DICOM forbids."""
-    return group % 2 == 1 and group > 0x0007 and group != 0xFFFF
-
-
-def creator_slot(element: int) -> int | None:
-    """The element of the creator element that reserves the block of private `element`,
-    (gggg,10EE) -> 0x0010; None for an element outside every block."""
-    return element >> 8 if element >= 0x1000 else None
-
-
-def creator_of(group: int, element: int, creators: dict[int, str]) -> str | None:
-    """The creator of element (group, element) given the creator elements of its item (tag ->
-    creator text): itself for a creator element, its block's for a private data element, None for
-    a public element or a block without its creator element."""
-    if not is_private_group(group):
-        return None
-    tag = group << 16 | element
-    if tag in creators:
-        return creators[tag]
-    slot = creator_slot(element)
-    return None if slot is None else creators.get(group << 16 | slot)
+    return _Named(keyword=keyword, name=name, dictionary_vr=vr, vm=vm, match=RULE)
 
 
 class Namer:
@@ -150,7 +109,7 @@ class Namer:
 
     def __init__(self, dictionary: str | os.PathLike[str] | None = None) -> None:
         if dictionary is None:
-            from .default import open_default
+            from ._bundled import open_default
 
             self._dict = open_default()
         else:
@@ -169,17 +128,19 @@ class Namer:
         named = self._known.get((group, element, creator))
         if named is None:
             named = self._named(group, element, creator, private)
-        differs = vr is not None and vr != named.vr and _differs(vr, named.vr)
-        # Built as a tuple: this runs once per element of the data, and the keyword form of a
-        # sixteen-field NamedTuple costs as much as the lookup.
-        return _new_tuple(Explained, (
-            path, f"{group:04X},{element:04X}", private, creator if private else None, vr,
-            differs, *named,
-        ))  # fmt: skip
+        dictionary_vr = named.dictionary_vr
+        return Explained(
+            path=path, tag=tag_text(group, element, parentheses=False), private=private,
+            creator=creator if private else None, vr=vr,
+            vr_differs=vr is not None and vr != dictionary_vr and _differs(vr, dictionary_vr),
+            keyword=named.keyword, name=named.name, dictionary_vr=dictionary_vr, vm=named.vm,
+            retired=named.retired, sources=named.sources, mask=named.mask, match=named.match,
+            unknown=named.unknown, text=named.text,
+        )  # fmt: skip
 
     def is_sequence(self, group: int, element: int, creator: str | None) -> bool:
         """Whether the dictionary gives (group, element) of `creator` the VR SQ."""
-        return self._named(group, element, creator, is_private_group(group)).vr == "SQ"
+        return self._named(group, element, creator, is_private_group(group)).dictionary_vr == "SQ"
 
     def _named(self, group: int, element: int, creator: str | None, private: bool) -> _Named:
         key = (group, element, creator)
@@ -201,7 +162,7 @@ class Namer:
     # -- the dictionary -------------------------------------------------------------------------
 
     def _look_up(self, group: int, element: int, creator: str | None, private: bool) -> _Named:
-        if private and 0x0010 <= element <= 0x00FF:
+        if is_creator_element(group, element):
             return _by_rule(*_PRIVATE_CREATOR)
         if private and creator_slot(element) is not None:
             if creator is None:
@@ -276,12 +237,13 @@ class Namer:
 
 
 def _from_entry(entry: dict, form: str) -> _Named:
-    description, vr = entry["description"], entry["vr"]
-    vm, choice, mask, text = parse_description(description)
-    return _new_tuple(_Named, (
-        entry["keyword"], entry["name"], choice if vr == "??" else vr, vm, entry["retired"],
-        tuple(entry["sources"]), mask, form, None, text,
-    ))  # fmt: skip
+    vm, choice, mask, text = parse_description(entry["description"])
+    vr = shown_vr(entry["vr"], choice)
+    return _Named(
+        keyword=entry["keyword"], name=entry["name"],
+        dictionary_vr=None if vr == UNKNOWN_VR else vr, vm=vm, retired=entry["retired"],
+        sources=tuple(entry["sources"]), mask=mask, match=form, text=text,
+    )  # fmt: skip
 
 
 def _differs(stated: str | None, dictionary_vr: str | None) -> bool:

@@ -22,7 +22,8 @@ import re
 from collections.abc import Iterable
 from typing import NamedTuple
 
-from ._tag import tag_text
+from ._dicom.tag import tag_text
+from ._format.vr import shown_vr
 from .description import parse_description
 from .elements import same_creator
 from .table import EntryTable, read_table
@@ -151,7 +152,7 @@ def search(
         hits[key] = Hit(
             tag=tag_text(group, element, block, facts.mask), group=group, element=element,
             creator=entry_creator, keyword=keywords[i], name=names[i],
-            vr=facts.vr if facts.vr and vr == "??" else vr, vm=facts.vm, mask=facts.mask,
+            vr=shown_vr(vr, facts.vr), vm=facts.vm, mask=facts.mask,
             retired=table.retired[i], block_offset=block, sources=list(table.sources[i]),
             text=facts.text,
         )  # fmt: skip

@@ -24,9 +24,10 @@ from __future__ import annotations
 import mmap
 import os
 import stat
+import struct
 from operator import add
 
-from . import _layout as layout
+from ._format import layout
 
 __all__ = ["EntryTable", "DamagedDictionaryError", "read_table"]
 
@@ -51,10 +52,6 @@ class _column:
         return value
 
 
-def _strided(view: memoryview, fmt: str, first: int, step: int) -> list[int]:
-    return view.cast(fmt)[first::step].tolist()
-
-
 class EntryTable:
     """Columns of every entry of one dictionary file; see the module docstring.
 
@@ -69,7 +66,7 @@ class EntryTable:
         self._root = root
         view = memoryview(data)
         index_end = root.index_start + layout.INDEX_ENTRY_SIZE * root.index_count
-        # The arrays in place, for readers that pick their own fields (`tagatlas.datadict`).
+        # The arrays in place, read by `index_values` and `record_values`.
         self.index_view = view[root.index_start : index_end]
         self.records_view = view[
             root.records_start : root.records_start + layout.RECORD_SIZE * root.records_count
@@ -81,30 +78,28 @@ class EntryTable:
 
     # -- the index ------------------------------------------------------------------------------
 
-    def _index_u32(self, field: str) -> list[int]:
-        return _strided(self.index_view, "I", layout.INDEX_FIELDS[field][0] // 4,
-                        layout.INDEX_ENTRY_SIZE // 4)  # fmt: skip
-
-    def _index_u16(self, field: str) -> list[int]:
-        return _strided(self.index_view, "H", layout.INDEX_FIELDS[field][0] // 2,
-                        layout.INDEX_ENTRY_SIZE // 2)  # fmt: skip
+    def index_values(self, field: str) -> memoryview:
+        """An index field ("creator_hash", "group", ...) of every entry, in place, in index order."""
+        return layout.field_values(
+            self.index_view, layout.INDEX_FIELDS[field], layout.INDEX_ENTRY_SIZE
+        )
 
     @_column
     def creator_hashes(self) -> list[int]:
-        return self._index_u32("creator_hash")
+        return self.index_values("creator_hash").tolist()
 
     @_column
     def key_groups(self) -> list[int]:
-        return self._index_u16("group")
+        return self.index_values("group").tolist()
 
     @_column
     def key_elements(self) -> list[int]:
-        return self._index_u16("element")
+        return self.index_values("element").tolist()
 
     @_column
     def _order(self) -> list[int]:
         """The record number of each index entry."""
-        order = self._index_u32("record_index")
+        order = self.index_values("record_index").tolist()
         count = self._root.records_count
         if order and max(order) >= count:
             bad = next(r for r in order if r >= count)
@@ -115,22 +110,31 @@ class EntryTable:
 
     # -- the records ----------------------------------------------------------------------------
 
-    def record_field(self, field: str) -> list[int]:
-        """A numeric record field ("keyword_offset", "vr", ...; see `_layout.RECORD_FIELDS`) of
-        every entry, in index order."""
-        offset, fmt = layout.RECORD_FIELDS[field]
-        code = fmt[-1]
-        width = {"I": 4, "H": 2, "B": 1}[code]
-        values = _strided(self.records_view, code, offset // width, layout.RECORD_SIZE // width)
+    def record_values(self, field: str) -> memoryview | list[int]:
+        """A numeric record field ("keyword_offset", "vr", ...; see `_format.layout.RECORD_FIELDS`)
+        of every entry, in index order: read in place (a strided view) when the records are in
+        index order, as writers put them, else a list."""
+        values = layout.field_values(
+            self.records_view, layout.RECORD_FIELDS[field], layout.RECORD_SIZE
+        )
         if self._in_record_order:
             return values
         return [values[r] for r in self._order]
 
+    def record_field(self, field: str) -> list[int]:
+        """`record_values` as a list."""
+        values = self.record_values(field)
+        return values.tolist() if isinstance(values, memoryview) else values
+
     @_column
     def _in_record_order(self) -> bool:
-        # Writers put record i behind index entry i; then no column needs reordering.
-        order = self._order
-        return len(order) == self._root.records_count and order == list(range(len(order)))
+        # Writers put record i behind index entry i; then no column needs reordering. Compared as
+        # bytes: array would compare faster, but importing it costs more than this comparison.
+        count = len(self)
+        order = self.index_values("record_index").tobytes()
+        return count == self._root.records_count and order == struct.pack(
+            f"{count}I", *range(count)
+        )
 
     def texts(self, what: str, offsets: list[int], lengths: list[int]) -> list[str]:
         """The pool texts at the given offsets and lengths, read as lookups read them; `what`
@@ -196,7 +200,7 @@ class EntryTable:
 
     @_column
     def vrs(self) -> list[str]:
-        from .vr import UNKNOWN_VR, VR_TEXTS
+        from ._format.vr import UNKNOWN_VR, VR_TEXTS
 
         # Codes beyond the table read as "??", as lookups read them.
         table = VR_TEXTS + (UNKNOWN_VR,) * (256 - len(VR_TEXTS))
@@ -236,7 +240,7 @@ def read_table(path: str | os.PathLike[str] | None = None) -> EntryTable:
     from ._tagatlas import open as open_dict
 
     if path is None:
-        from .default import default_file
+        from ._bundled import default_file
 
         with default_file() as bundled:
             return read_table(bundled)

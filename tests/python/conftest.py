@@ -30,7 +30,7 @@ SAMPLE_ENTRIES = (
 
 def run_cli(capsys, *argv):
     """Runs the command line in this process: (exit status, stdout, stderr)."""
-    from tagatlas.cli import main
+    from tagatlas._cli import main
 
     status = main([str(a) for a in argv])
     out, err = capsys.readouterr()

@@ -7,8 +7,13 @@ Offsets, sizes and field orders come from the package's one description of the l
 
 import struct
 
-from tagatlas import _layout as layout
-from tagatlas._layout import INDEX_FIELDS, RECORD_FIELDS
+from tagatlas._format import layout
+from tagatlas._format.layout import INDEX_FIELDS, MAGIC, RECORD_FIELDS, VERSION
+
+
+def header(magic=MAGIC, version=VERSION):
+    """The 32 header bytes with any magic and version, for files a reader must refuse."""
+    return layout.HEADER.pack(magic, version) + bytes(layout.HEADER_SIZE - layout.HEADER.size)
 
 
 def root(data):

@@ -12,7 +12,7 @@ import sys
 import pytest
 
 import tagatlas
-from tagatlas._casemap import UPPER
+from tagatlas._format.casemap import UPPER
 from tagatlas.writer import Entry, write
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
@@ -61,6 +61,6 @@ def test_generated_tables_are_current_and_reproducible(tmp_path):
     assert outputs[0] == outputs[1]
     committed = (
         (REPO / "src" / "schema" / "casemap_table.inc").read_bytes(),
-        (REPO / "python" / "tagatlas" / "_casemap.py").read_bytes(),
+        (REPO / "python" / "tagatlas" / "_format" / "casemap.py").read_bytes(),
     )
     assert outputs[0] == committed

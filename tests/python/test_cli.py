@@ -13,7 +13,7 @@ import pytest
 import tagatlas
 import tatl_layout as layout
 from tagatlas import writer
-from tagatlas.cli import main
+from tagatlas._cli import main
 from tagatlas.writer import Entry, encode, write
 from tatl_layout import expected_result
 from conftest import run_cli as run
@@ -313,7 +313,7 @@ def test_info_of_a_good_file(capsys, dict_path):
     data = dict_path.read_bytes()
     assert rows["size"] == f"{len(data)} bytes"
     assert rows["entries"] == rows["records"] == str(len(tagatlas.open(dict_path)))
-    assert rows["version"] == "2"
+    assert rows["version"] == str(layout.VERSION)
     assert rows["opens"] == "yes"
     assert int(rows["pool"].split()[0]) < len(data)
 
@@ -328,7 +328,8 @@ def test_info_of_the_empty_dictionary(capsys, tmp_path):
 
 
 def _bad_version(data):
-    data[4] = 3
+    header = layout.header(version=layout.VERSION + 1)
+    data[: len(header)] = header
     return data
 
 
@@ -404,11 +405,11 @@ def test_info_of_a_huge_sparse_file_reads_only_its_ends(tmp_path, sanitized):
     path = tmp_path / "huge.tatl"
     size = 3 << 30
     # A valid dictionary without entries whose empty arrays all sit at the root, 3 GiB on.
-    root_at = size - tagatlas._layout.ROOT_SIZE
+    root_at = size - tagatlas._format.layout.ROOT_SIZE
     with open(path, "wb") as f:
-        f.write(tagatlas._layout.header())
+        f.write(tagatlas._format.layout.header())
         f.seek(root_at)
-        f.write(tagatlas._layout.root_fields(root_at, root_at, 0, root_at, 0, root_at, 0))
+        f.write(tagatlas._format.layout.root_fields(root_at, root_at, 0, root_at, 0, root_at, 0))
     if os.stat(path).st_blocks * 512 > 1 << 20:
         pytest.skip("this file system has no sparse files")
     # Reading the file, or any sizeable part of it, would break the 256 MiB data limit.

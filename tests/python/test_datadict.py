@@ -19,10 +19,11 @@ import tagatlas
 import tatl_layout
 from tagatlas import datadict as dd
 from tagatlas.description import mask_bits, read_facts
-from tagatlas._tag import tag_value
+from tagatlas._dicom.tag import tag_value
 from tagatlas.description import parse_description
 from tagatlas.table import read_table
-from tagatlas.writer import Entry, canonicalize_creator, write
+from tagatlas._format.creator import canonicalize_creator
+from tagatlas.writer import Entry, write
 
 MANIFEST = pathlib.Path(__file__).resolve().parents[2] / "tools" / "default_dict_inputs.json"
 

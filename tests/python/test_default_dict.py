@@ -15,7 +15,7 @@ import pytest
 
 import tagatlas
 from tagatlas.build import DEBIAN_DCMTK_FILES, build
-from tagatlas.default import open_default
+from tagatlas._bundled import open_default
 from tagatlas.description import parse_description
 from tagatlas.table import read_table
 from tagatlas.importers.dcmtk import import_dcmtk

@@ -7,8 +7,8 @@ import sys
 import pytest
 
 from explain_dict import ENTRIES
-from tagatlas.cli import main
-from tagatlas.dicom_json import DicomJsonError, occurrences
+from tagatlas._cli import main
+from tagatlas._dicom.dicom_json import DicomJsonError, occurrences
 from tagatlas.explain import ExplainError, explain
 from tagatlas.writer import write
 from conftest import run_cli as run

@@ -4,7 +4,8 @@ import pytest
 
 import tagatlas
 from tagatlas.elements import BLOCK_OFFSET, FULL_ELEMENT, find_element, same_creator
-from tagatlas.writer import Entry, hash_creator, write
+from tagatlas._format.creator import hash_creator
+from tagatlas.writer import Entry, write
 
 # Two creators whose canonical forms share one 32-bit hash, so Dict.lookup cannot tell them apart.
 COLLIDING = ("ACME 462789", "ACME 679192")

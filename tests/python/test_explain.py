@@ -5,7 +5,7 @@ import sys
 import pytest
 
 from explain_dict import ENTRIES
-from tagatlas.dicom_file import DEFER_SIZE, PydicomMissingError, read
+from tagatlas._dicom.dicom_file import DEFER_SIZE, PydicomMissingError, read
 from tagatlas.explain import explain
 from tagatlas.writer import write
 

@@ -3,7 +3,7 @@
 import struct
 
 import tagatlas
-from tagatlas import _layout as layout
+from tagatlas._format import layout
 from tagatlas.writer import Entry, encode
 
 ENTRIES = [Entry(0x0010, 0x0010, "PatientName", "Patient's Name", "PN"),
@@ -29,6 +29,12 @@ def root_fields_of(root):
 def test_fault_dictionary_is_header_one_entry_and_root():
     # Written out by hand: the entry (hash 0, record 0, tag 0000,0000) and a root at 44 whose
     # index starts at 32 with one entry, and whose records (none) and pool (empty) sit at 44.
-    expected = (b"TATL" + struct.pack("<H", 2) + bytes(26) + bytes(12)
+    expected = (layout.header() + bytes(12)
                 + struct.pack("<iIiIiI", -12, 1, -8, 0, -16, 0))  # fmt: skip
     assert tagatlas._faulty_dictionary() == expected
+
+
+def test_the_header_is_magic_version_and_zero_bytes():
+    # The one test that writes the header's bytes out: the others take them from the layout, so a
+    # new format version changes VERSION (and this line) only.
+    assert layout.header() == b"TATL\x02\x00" + bytes(26)

@@ -19,8 +19,8 @@ from stand_ins import FsPath, FsPathError
 VALID = encode([Entry(0x0010, 0x0010, "PatientName", "Patient's Name", "PN")])
 
 
-def with_header(magic=b"TATL", version=2, body=VALID[32:]):
-    return magic + struct.pack("<H", version) + bytes(26) + body
+def with_header(magic=layout.MAGIC, version=layout.VERSION, body=VALID[32:]):
+    return layout.header(magic, version) + body
 
 
 def vr_35(data):
@@ -32,11 +32,13 @@ def vr_35(data):
 # (file content, exception class, message after "cannot open {path}: " or the whole ValueError text)
 FAILURES = [
     (b"", OSError, "file too small (0 bytes) to contain a header"),
-    (b"TATL" + bytes(27), OSError, "file too small (31 bytes) to contain a header"),
+    (layout.MAGIC + bytes(27), OSError, "file too small (31 bytes) to contain a header"),
     (bytes(64), OSError, "bad magic bytes [0, 0, 0, 0]"),
-    (with_header(magic=b"tatl", version=3), OSError, "bad magic bytes [116, 97, 116, 108]"),
-    (with_header(version=1), ValueError, "unsupported .tatl version 1"),
-    (with_header(version=3), ValueError, "unsupported .tatl version 3"),
+    (with_header(magic=b"tatl", version=layout.VERSION + 1), OSError, "bad magic bytes [116, 97, 116, 108]"),
+    (with_header(version=layout.VERSION - 1), ValueError,
+     f"unsupported .tatl version {layout.VERSION - 1}"),
+    (with_header(version=layout.VERSION + 1), ValueError,
+     f"unsupported .tatl version {layout.VERSION + 1}"),
     (with_header(version=0xFFFF), ValueError, "unsupported .tatl version 65535"),
     (with_header(body=b""), OSError, "archive integrity check failed: "),
     (VALID + b"\0\0", OSError, "archive integrity check failed: "),

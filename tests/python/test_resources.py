@@ -88,8 +88,8 @@ def heap_growth(before):
     return [None if b is None else a - b for a, b in zip(heap_in_use(), before)]
 
 
-def with_header(magic=b"TATL", version=2, body=VALID[32:]):
-    return magic + struct.pack("<H", version) + bytes(26) + body
+def with_header(magic=layout.MAGIC, version=layout.VERSION, body=VALID[32:]):
+    return layout.header(magic, version) + body
 
 
 def with_vr_35(data):
@@ -127,10 +127,10 @@ def nowhere(args, error):
 FAILING_OPENS = {
     "missing file": lambda p: ((p / "missing.tatl",), {}, OSError, None),
     "empty file": unusable_file(b"", OSError),
-    "short file": unusable_file(b"TATL" + bytes(27), OSError),
+    "short file": unusable_file(layout.MAGIC + bytes(27), OSError),
     "bad magic": unusable_file(with_header(magic=b"tatl"), OSError),
-    "version 1": unusable_file(with_header(version=1), ValueError),
-    "version 3": unusable_file(with_header(version=3), ValueError),
+    "older version": unusable_file(with_header(version=layout.VERSION - 1), ValueError),
+    "newer version": unusable_file(with_header(version=layout.VERSION + 1), ValueError),
     "header only": unusable_file(with_header(body=b""), OSError),
     "trailing bytes": unusable_file(VALID + b"\0\0", OSError),
     "bad vr code": unusable_file(with_vr_35(VALID), OSError),

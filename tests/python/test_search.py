@@ -4,7 +4,7 @@ import json
 
 import pytest
 
-from tagatlas.cli import main
+from tagatlas._cli import main
 from tagatlas.search import search
 from tagatlas.table import read_table
 from tagatlas.writer import Entry, write

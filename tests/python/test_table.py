@@ -88,9 +88,9 @@ def test_open_errors_name_the_callers_path(tmp_path):
     assert str(info.value) == f"cannot open {bad}: bad magic bytes [78, 79, 80, 69]"
     with pytest.raises(FileNotFoundError):
         read_table(tmp_path / "absent.tatl")
-    version = tmp_path / "v3.tatl"
-    version.write_bytes(b"TATL\x03\x00" + bytes(50))
-    with pytest.raises(ValueError, match="unsupported .tatl version 3"):
+    version = tmp_path / "next.tatl"
+    version.write_bytes(layout.header(version=layout.VERSION + 1) + bytes(24))
+    with pytest.raises(ValueError, match=f"unsupported .tatl version {layout.VERSION + 1}"):
         read_table(version)
 
 

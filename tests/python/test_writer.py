@@ -6,15 +6,17 @@ import struct
 import pytest
 
 from tagatlas import writer
-from tagatlas.vr import VR_TEXTS
-from tagatlas.writer import Entry, canonicalize_creator, encode, hash_creator, write
+from tagatlas._format.creator import canonicalize_creator, hash_creator
+from tagatlas._format import layout
+from tagatlas._format.vr import VR_TEXTS
+from tagatlas.writer import Entry, encode, write
 from tatl_layout import expected_result
 
 
 def parse(data):
     """Reads a file back independently of the writer: (index, records, pool)."""
-    assert data[:4] == b"TATL"
-    assert struct.unpack_from("<H", data, 4)[0] == 2
+    assert data[:4] == layout.MAGIC
+    assert struct.unpack_from("<H", data, layout.HEADER_VERSION_FIELD)[0] == layout.VERSION
     assert len(data) % 4 == 0
     r = len(data) - 24
     io, ic, ro, rc, so, sc = struct.unpack_from("<iIiIiI", data, r)
@@ -46,7 +48,7 @@ PATIENT_NAME = Entry(0x0010, 0x0010, "PatientName", "Patient's Name", "PN")
 
 
 def test_patient_name_file_is_byte_exact():
-    header = b"TATL" + struct.pack("<H", 2) + bytes(26)
+    header = layout.header()
     index = struct.pack("<IIHH", 0, 0, 0x0010, 0x0010)
     record = struct.pack("<7I", 0, 11, 0, 0, 0, 0, 0)
     record += struct.pack("<5H", 0x0010, 0x0010, 11, 14, 0) + bytes(2)
@@ -59,9 +61,7 @@ def test_patient_name_file_is_byte_exact():
 
 
 def test_empty_dictionary_is_the_56_byte_file():
-    expected = (
-        b"TATL" + struct.pack("<H", 2) + bytes(26) + struct.pack("<iIiIiI", 0, 0, -8, 0, -16, 0)
-    )
+    expected = layout.header() + struct.pack("<iIiIiI", 0, 0, -8, 0, -16, 0)
     assert encode([]) == expected
 
 

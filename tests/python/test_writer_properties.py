@@ -10,8 +10,9 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import tagatlas
-from tagatlas.vr import VR_CODES, VR_TEXTS
-from tagatlas.writer import Entry, encode, hash_creator, write
+from tagatlas._format.creator import hash_creator
+from tagatlas._format.vr import VR_CODES, VR_TEXTS
+from tagatlas.writer import Entry, encode, write
 from tatl_layout import expected_result
 
 # Exactly Unicode White_Space, written out apart from the writer's own set.

@@ -41,8 +41,9 @@ import re
 from collections.abc import Iterable
 
 from ..description import format_description
-from ..vr import DICOM_VRS, UNKNOWN_VR
-from ..writer import Entry, hash_creator
+from .._format.creator import hash_creator
+from .._format.vr import DICOM_VRS, UNKNOWN_VR
+from ..writer import Entry
 from .ranges import MAX_EXPANSION, Parity, mask_text, range_values
 from .result import BLOCK_OFFSET, EXACT, Candidate, ImportResult, Skip, SourceError, select
 

@@ -36,7 +36,7 @@ from dataclasses import dataclass
 from typing import Any
 
 from ..description import format_description
-from ..vr import UNKNOWN_VR, normalize_vr
+from .._format.vr import UNKNOWN_VR, normalize_vr
 from ..writer import Entry
 from .ranges import MAX_EXPANSION, Parity, mask_values
 from .result import (

@@ -17,8 +17,9 @@ from __future__ import annotations
 
 from dataclasses import dataclass, field
 
-from .. import _tag
-from ..writer import Entry, hash_creator
+from .._dicom import tag as _tag
+from .._format.creator import hash_creator
+from ..writer import Entry
 
 EXACT = 0
 BLOCK_OFFSET = 1

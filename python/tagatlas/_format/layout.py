@@ -150,6 +150,16 @@ def root_fields(root_at: int, index_start: int, n_index: int, records_start: int
     )  # fmt: skip
 
 
+def field_values(array: memoryview, field: tuple[int, str], item_size: int) -> memoryview:
+    """One field of every item of an array, read in place: `array` holds the array's bytes,
+    `field` is the field's (offset, format) from INDEX_FIELDS or RECORD_FIELDS, `item_size` the
+    array's INDEX_ENTRY_SIZE or RECORD_SIZE. The result is a strided view of native integers."""
+    offset, fmt = field
+    code = fmt[-1]
+    width = struct.calcsize(code)
+    return array.cast(code)[offset // width :: item_size // width]
+
+
 def padding(length: int) -> int:
     """The number of zero bytes that bring `length` to the file's alignment."""
     return -length % ALIGN

@@ -15,7 +15,8 @@ from __future__ import annotations
 import os
 from collections.abc import Callable, Iterator
 
-from .naming import Occurrence, creator_of, is_private_group
+from .model import Occurrence, creator_of, is_creator_element
+from .tag import tag_text
 
 __all__ = ["PydicomMissingError", "DicomReadError", "DEFER_SIZE", "read", "occurrences"]
 
@@ -88,7 +89,7 @@ def _walk(pydicom, ds, prefix: str, is_sequence) -> Iterator[Occurrence]:
     creators = {
         tag: _creator_text(pydicom, ds, tag)
         for tag in tags
-        if is_private_group(tag >> 16) and 0x10 <= (tag & 0xFFFF) <= 0xFF
+        if is_creator_element(tag >> 16, tag & 0xFFFF)
     }
     for tag in tags:
         group, element = tag >> 16, tag & 0xFFFF
@@ -96,7 +97,7 @@ def _walk(pydicom, ds, prefix: str, is_sequence) -> Iterator[Occurrence]:
         raw = isinstance(elem, raw_type)
         stated = elem.VR if raw or not implicit else None
         creator = creator_of(group, element, creators)
-        path = f"{prefix}{group:04X},{element:04X}"
+        path = prefix + tag_text(group, element, parentheses=False)
         yield Occurrence(path, group, element, stated, creator)
         items = _items(pydicom, ds, tag, elem, raw, is_sequence, creator)
         for i, item in enumerate(items):

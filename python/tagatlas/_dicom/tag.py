@@ -82,16 +82,22 @@ def _text_value(text: str, keyword_tag: Callable[[str], int | None]) -> int:
     return value
 
 
-def tag_text(group: int, element: int, block_offset: bool = False, mask: str | None = None) -> str:
+def tag_text(
+    group: int, element: int, block_offset: bool = False, mask: str | None = None,
+    *, parentheses: bool = True,
+) -> str:
     """A tag as people write it: "(0010,0010)", block offsets "(0019,xx0C)", masks "(60xx,3000)".
 
-    A private mask such as "70xxxx04" stands for block offsets in every odd group "70xx".
+    A private mask such as "70xxxx04" stands for block offsets in every odd group "70xx". Without
+    `parentheses` it is the tag as DICOM JSON keys and `explain`'s paths hold it: "0010,0010".
     """
     if mask is not None:
-        return f"({mask[:4]},{mask[4:]})"
-    if block_offset:
-        return f"({group:04X},xx{element:02X})"
-    return f"({group:04X},{element:04X})"
+        text = f"{mask[:4]},{mask[4:]}"
+    elif block_offset:
+        text = f"{group:04X},xx{element:02X}"
+    else:
+        text = f"{group:04X},{element:04X}"
+    return f"({text})" if parentheses else text
 
 
 def format_tag(value: int) -> str:

@@ -12,14 +12,22 @@ escapes, and `write_lines` and `write_json` escape what the stream's encoding ca
 from __future__ import annotations
 
 import codecs
+import contextlib
 import json
+import os
 import re
 import shutil
+import sys
 import textwrap
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 from typing import TextIO
 
-__all__ = ["visible", "columns", "wrapped", "write_lines", "write_json", "terminal_width"]
+__all__ = [
+    "visible", "columns", "wrapped", "write_lines", "write_json", "terminal_width",
+    "escaping_streams", "write_or_discard", "report", "discard", "PROG",
+]
+
+PROG = "tagatlas"
 
 # C0 and C1 controls and DEL: shown as escapes so that data cannot move the cursor or recolour.
 _CONTROLS = re.compile(r"[\x00-\x1f\x7f-\x9f]")
@@ -104,3 +112,67 @@ def write_json(stream: TextIO, value: object, *, one_per_line: bool = False) -> 
         stream.write("[\n" + ",\n".join(dump(item) for item in value) + "\n]\n")
     else:
         stream.write(dump(value) + "\n")
+
+
+def _escape(error: UnicodeError) -> tuple[str, int]:
+    """Encoding error handler: text the encoding cannot hold goes out as backslash escapes.
+
+    Undecodable bytes of arguments and paths, which Python carries as lone surrogates, go out as
+    the bytes they were where the stream already did so (surrogateescape).
+    """
+    if isinstance(error, UnicodeEncodeError):
+        with contextlib.suppress(UnicodeError):
+            return codecs.lookup_error("surrogateescape")(error)
+    return codecs.lookup_error("backslashreplace")(error)
+
+
+_ESCAPE = "tagatlas-escape"
+codecs.register_error(_ESCAPE, _escape)
+
+
+@contextlib.contextmanager
+def escaping_streams() -> Iterator[None]:
+    """Makes stdout and stderr escape what their encoding cannot hold, for the duration."""
+    changed = []
+    for stream in (sys.stdout, sys.stderr):
+        errors = getattr(stream, "errors", None)
+        if errors in ("strict", "surrogateescape") and hasattr(stream, "reconfigure"):
+            with contextlib.suppress(OSError, ValueError):
+                stream.reconfigure(errors=_ESCAPE)
+                changed.append((stream, errors))
+    try:
+        yield
+    finally:
+        for stream, errors in changed:
+            with contextlib.suppress(OSError, ValueError):
+                stream.reconfigure(errors=errors)
+
+
+def write_or_discard(stream, text: str) -> None:
+    """Writes to stderr; when that fails there is nowhere left to tell, so it is given up."""
+    if stream is None:
+        return
+    try:
+        stream.write(text)
+        stream.flush()
+    except OSError:
+        discard(stream)
+
+
+def report(message: str) -> None:
+    """Writes one error line on stderr."""
+    write_or_discard(sys.stderr, f"{PROG}: error: {message}\n")
+
+
+def discard(stream) -> None:
+    """Points a failed standard stream at /dev/null, so that the interpreter's last flush at exit
+    does not fail again and print a traceback."""
+    try:
+        fd = stream.fileno()
+    except (OSError, ValueError):
+        return  # not backed by a descriptor (a stream replaced in-process)
+    null = os.open(os.devnull, os.O_WRONLY)
+    try:
+        os.dup2(null, fd)
+    finally:
+        os.close(null)

@@ -26,3 +26,12 @@ def normalize_vr(text: str) -> str:
     """
     text = text.strip()
     return text if text in DICOM_VRS else UNKNOWN_VR
+
+
+def shown_vr(vr: str, choice: str | None) -> str:
+    """The VR to show for a record: its VR, or for "??" the choice its facts line names.
+
+    A record holds one VR code; where the element has none, "??" is stored and the description's
+    facts line says what it is instead ("US or SS", "OB or OW"). "??" stays when it says nothing.
+    """
+    return choice if vr == UNKNOWN_VR and choice is not None else vr

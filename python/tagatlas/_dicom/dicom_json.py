@@ -16,7 +16,8 @@ from __future__ import annotations
 import re
 from collections.abc import Iterator
 
-from .naming import Occurrence, creator_of, is_private_group
+from .model import Occurrence, creator_of, is_creator_element
+from .tag import tag_text
 
 __all__ = ["DicomJsonError", "occurrences"]
 
@@ -64,22 +65,20 @@ def _data_set(data_set: dict, prefix: str) -> Iterator[Occurrence]:
             raise DicomJsonError(f"{_where(prefix)}: key {key!r} is not a tag (8 hex digits)")
         tag = int(key, 16)
         if not isinstance(value, dict):
-            raise DicomJsonError(
-                f"{prefix}{tag >> 16:04X},{tag & 0xFFFF:04X}: an element must be an object, "
-                f"not {_kind(value)}"
-            )
+            where = prefix + tag_text(tag >> 16, tag & 0xFFFF, parentheses=False)
+            raise DicomJsonError(f"{where}: an element must be an object, not {_kind(value)}")
         tags.append((tag, value))
     tags.sort(key=lambda t: t[0])
 
     creators: dict[int, str | None] = {}
     for tag, value in tags:
         group, element = tag >> 16, tag & 0xFFFF
-        if is_private_group(group) and 0x10 <= element <= 0xFF:
+        if is_creator_element(group, element):
             creators[tag] = _creator_text(value)
 
     for tag, value in tags:
         group, element = tag >> 16, tag & 0xFFFF
-        path = f"{prefix}{group:04X},{element:04X}"
+        path = prefix + tag_text(group, element, parentheses=False)
         vr = value.get("vr")
         if vr is not None and not (isinstance(vr, str) and _VR.fullmatch(vr)):
             raise DicomJsonError(f"{path}: vr {vr!r} is not two capital letters")
