@@ -10,7 +10,9 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "lookup/elements.h"
 #include "lookup/handle.h"
@@ -29,6 +31,9 @@ std::string to_hex(std::string_view bytes) {
 
 std::optional<std::string> from_hex(const std::string& text) {
   if (text == "-") return std::nullopt;
+  if (text.empty() || text[0] != '=' || text.size() % 2 == 0) {
+    throw std::invalid_argument("bad creator field: " + text);
+  }
   std::string out;
   for (std::size_t i = 1; i + 1 < text.size(); i += 2) {
     out += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
