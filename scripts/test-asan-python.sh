@@ -28,4 +28,4 @@ ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:malloc_context_size=2" \
 LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
 PYTHONPATH="$ROOT/$stage" PYTHONMALLOC=malloc \
-  "$PY" -m pytest -q -p no:cacheprovider "$@"
+  "$PY" -m pytest -q -p no:cacheprovider -p no:randomly "$@"

@@ -22,7 +22,8 @@ bash "$ROOT/scripts/test-cpp-package.sh"
 
 install_package
 log "Python tests"
-"$PY" -m pytest -q "$@"
+"$PY" -m pytest -q -p no:randomly "$@"
+bash "$ROOT/scripts/test-orders.sh" "$@"
 
 # The same Python suite against the sanitized extension.
 bash "$ROOT/scripts/test-asan-python.sh"

@@ -9,7 +9,8 @@
 
 Exit status: 0 on success; 1 when `lookup` finds no entry or `info` finds a file that does not
 open; 2, with one line on stderr, for bad arguments, for files that cannot be read or written
-(`info` and `build -o` take only regular files), for a damaged dictionary met by `lookup` and for
+(`info`, `build -o` and the `build` inputs take only regular files, and `build -o` is never one
+of the inputs, also through a link), for a damaged dictionary met by `lookup` and for
 output that cannot be written (a full disk, a closed standard output). No error shows a traceback.
 Text that the output's encoding cannot hold is written as backslash escapes (`\\u03b3`).
 

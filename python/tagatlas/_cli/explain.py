@@ -1,4 +1,7 @@
-"""`tagatlas explain INPUT [--json] [--private-only] [--dict FILE]`: every element of DICOM data.
+"""`tagatlas explain INPUT [--json] [--private-only] [--deid [--deid-option NAME]...] [--dict FILE]`.
+
+Names every element of DICOM data. `--deid` adds each element's de-identification action (a DEID
+column, a "deid" key in JSON) and a closing summary (`_cli.deid`).
 
 INPUT is a DICOM file (read with pydicom, the `dicom` extra) or DICOM JSON; input that is neither,
 or a DICOM file without pydicom installed, gives one line on stderr and status 2.
@@ -23,6 +26,10 @@ def add_arguments(p: argparse.ArgumentParser) -> None:
     p.add_argument("input", metavar="INPUT", help="a DICOM file or a DICOM JSON document")
     p.add_argument("--json", action="store_true", help="print one JSON object per element")
     p.add_argument("--private-only", action="store_true", help="private elements only")
+    p.add_argument("--deid", action="store_true",
+                   help="add each element's de-identification action and a summary")  # fmt: skip
+    p.add_argument("--deid-option", action="append", metavar="NAME",
+                   help="a confidentiality profile option to apply (repeatable)")  # fmt: skip
     p.add_argument("--dict", metavar="FILE", help="dictionary file (default: the bundled one)")
 
 
@@ -64,16 +71,30 @@ def run(args: argparse.Namespace) -> int:
         raise CommandError(f"cannot read {args.input}: {e.strerror or e}") from None
     except (ExplainError, PydicomMissingError) as e:
         raise CommandError(str(e)) from None
+    headers, cells, deid = [h for h, _ in COLUMNS], [_explain_row(r) for r in rows], None
+    if args.deid or args.deid_option:
+        from . import deid as facts
+
+        options = facts.checked_options(args.deid_option)
+        profile = facts.profile_of(namer._dict, args.dict)
+        deid = facts.actions(profile, rows, options)
+        headers.append("DEID")
+        cells = [c + [code or ""] for c, code in zip(cells, deid)]
     if args.json:
-        write_json(sys.stdout, [r._asdict() for r in rows], one_per_line=True)
+        objects = [r._asdict() for r in rows]
+        if deid is not None:
+            objects = [{**o, "deid": code} for o, code in zip(objects, deid)]
+        write_json(sys.stdout, objects, one_per_line=True)
         return EXIT_OK
     if not rows:
         return EXIT_OK
-    lines = columns([header for header, _ in COLUMNS], map(_explain_row, rows))
+    lines = columns(headers, cells)
     width, out = terminal_width(), lines[:1]
     for line, row in zip(lines[1:], rows):
         out.append(line)
         if row.text:
             out += wrapped(row.text, width)
+    if deid is not None:
+        out += ["", *facts.summary_lines(profile, rows, deid, options)]
     write_lines(sys.stdout, out)
     return EXIT_OK

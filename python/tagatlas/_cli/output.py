@@ -30,13 +30,16 @@ __all__ = [
 PROG = "tagatlas"
 
 # C0 and C1 controls and DEL: shown as escapes so that data cannot move the cursor or recolour.
-_CONTROLS = re.compile(r"[\x00-\x1f\x7f-\x9f]")
+# The bidirectional marks, embeddings, overrides and isolates too: U+202E would show the rest of
+# a line, and of the lines it is printed among, reversed.
+_CONTROLS = re.compile(r"[\x00-\x1f\x7f-\x9f\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]")
 
 _GAP = "  "
 
 
 def visible(text: str) -> str:
-    """`text` with control characters written as Python escapes ("\\n", "\\x1b")."""
+    """`text` with control characters and bidirectional controls written as Python escapes
+    ("\\n", "\\x1b", "\\u202e")."""
     if not _CONTROLS.search(text):
         return text
     return _CONTROLS.sub(lambda m: repr(m.group())[1:-1], text)
