@@ -25,6 +25,9 @@ log "Python tests"
 "$PY" -m pytest -q -p no:randomly "$@"
 bash "$ROOT/scripts/test-orders.sh" "$@"
 
+# pydicom's own suite, as it is and with tagatlas answering its dictionary questions.
+bash "$ROOT/scripts/test-pydicom-suite.sh"
+
 # The same Python suite against the sanitized extension.
 bash "$ROOT/scripts/test-asan-python.sh"
 

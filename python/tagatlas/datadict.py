@@ -55,6 +55,7 @@ import _thread
 import os
 
 from .description import read_facts
+from ._keyword_search import KeywordSearch
 from ._public_index import read_keywords, read_repeaters
 from ._dicom.tag import format_tag, tag_value
 from ._format.vr import shown_vr
@@ -66,7 +67,7 @@ __all__ = [
     "tag_for_keyword", "keyword_dict", "repeater_has_tag", "repeater_has_keyword", "mask_match",
     "get_private_entry", "private_dictionary_description", "private_dictionary_VR",
     "private_dictionary_VM", "add_dict_entry", "add_dict_entries", "add_private_dict_entry",
-    "add_private_dict_entries",
+    "add_private_dict_entries", "install_in_pydicom", "uninstall_from_pydicom",
 ]  # fmt: skip
 
 # How many answers each cache keeps before it starts again from empty.
@@ -86,7 +87,7 @@ class _State:
     """
 
     __slots__ = ("table", "dict", "added", "added_private", "added_keywords", "keywords",
-                 "repeaters", "entries", "private_entries")  # fmt: skip
+                 "repeaters", "search", "entries", "private_entries")  # fmt: skip
 
     def __init__(self, table, added: dict, added_private: dict, added_keywords: dict) -> None:
         self.table = table
@@ -96,6 +97,10 @@ class _State:
         self.added_keywords = added_keywords  # keywords of `added`, in front of the file's
         self.keywords: dict[str, int] | None = None  # the file's and the added ones, once read
         self.repeaters = None  # the file's repeater masks, once read
+        # Before the maps are read, a few keywords are searched one by one in the file: pydicom
+        # asks the same few names for every file it reads, and reading the maps costs
+        # milliseconds.
+        self.search: KeywordSearch | None = None
         self.entries: dict = {}  # get_entry: tag argument -> entry
         self.private_entries: dict = {}  # get_private_entry: (tag, creator) -> entry
 
@@ -119,12 +124,36 @@ def _keywords_of(state: _State) -> dict[str, int]:
     return keywords
 
 
+def _searched(state: _State, keyword) -> tuple[int | None, bool] | None:
+    """(tag, repeater) of `keyword` from a search of the file; None: ask the maps instead."""
+    if type(keyword) is not str or not keyword:
+        return None
+    search = state.search
+    if search is None:
+        with _lock:
+            if state.search is None:
+                state.search = KeywordSearch(state.table)
+            search = state.search
+    return search.find(keyword)
+
+
 def _keyword_tag(state: _State):
     """The keyword -> tag function of `tag_value` for this state; its map is read on first use."""
     keywords = state.keywords
     if keywords is not None:
         return keywords.get
-    return lambda keyword: _keywords_of(state).get(keyword)
+
+    def tag_of(keyword):
+        if type(keyword) is str:
+            added = state.added_keywords.get(keyword)
+            if added is not None:
+                return added
+            found = _searched(state, keyword)
+            if found is not None:
+                return found[0]
+        return _keywords_of(state).get(keyword)
+
+    return tag_of
 
 
 def _publish(state: _State) -> None:
@@ -370,8 +399,13 @@ def repeater_has_tag(tag: int) -> bool:
 
 def repeater_has_keyword(keyword: str) -> bool:
     """Whether `keyword` is a repeater's ("OverlayData")."""
+    state = _state
+    if state.repeaters is None:
+        found = _searched(state, keyword)
+        if found is not None:
+            return found[1]
     try:
-        return keyword in _repeater_info(_state).keywords
+        return keyword in _repeater_info(state).keywords
     except TypeError:  # pydicom searches a list, where anything can be asked for
         return False
 
@@ -564,3 +598,36 @@ def add_private_dict_entries(private_creator: str, new_entries_dict: dict) -> No
         state = _State(old.table, old.added, {**old.added_private, **added}, old.added_keywords)
         state.keywords, state.repeaters = old.keywords, old.repeaters
         _publish(state)
+
+
+# -- pydicom -------------------------------------------------------------------------------------
+
+
+def install_in_pydicom() -> None:
+    """Makes pydicom itself answer its dictionary questions from tagatlas, for the whole process.
+
+    pydicom's `datadict` functions, its `keyword_dict` and the copies of them that pydicom's
+    modules imported by name (`dataset`, `dataelem`, `filereader`, `hooks`, `fileutil`, ...)
+    become this module's; pydicom modules imported later get them too. pydicom then reads
+    implicit-VR files with the VRs of every element this dictionary knows and names those
+    elements in its printouts. pydicom's tables (`DicomDictionary`, `private_dictionaries`, ...)
+    stay as they are. Private lookups keep pydicom's messages and warnings; `add_*` calls add to
+    both dictionaries. Calling it again changes nothing.
+
+        >>> from tagatlas import datadict
+        >>> datadict.install_in_pydicom()           # doctest: +SKIP
+
+    Raises ImportError when pydicom is not installed (the `dicom` extra: pip install
+    'tagatlas[dicom]').
+    """
+    from ._pydicom import install
+
+    install()
+
+
+def uninstall_from_pydicom() -> None:
+    """Gives pydicom its own dictionary functions and `keyword_dict` back, wherever a pydicom
+    module holds tagatlas's; does nothing when they were not installed."""
+    from ._pydicom import uninstall
+
+    uninstall()
