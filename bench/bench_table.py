@@ -6,8 +6,10 @@ Prints, for the bundled dictionary (or `--dict FILE`), the median time of:
   hashes and keywords (goal: at most 30 ms);
 - every field: the same, then every other column (goal: at most 100 ms);
 
-each against its goal as a ratio (below 1 is within the goal), and the time of `import tagatlas`
-plus `open_default()` measured in the same processes, for scale.
+each against its goal as a ratio (below 1 is within the goal), the time of `import tagatlas`
+plus `open_default()` measured in the same processes, for scale, and the private (anonymous)
+memory that `open_default()` (or `tagatlas.open(FILE)`) adds over a bare `import tagatlas`
+(RssAnon on Linux; goal: at most 128 KiB; the mapped file's pages are shared, not counted).
 
 Run: python bench/bench_table.py [--runs N] [--dict FILE]
 """
@@ -42,6 +44,21 @@ print(time.perf_counter() - t0)
 """
 
 
+# Private memory in KiB before and after opening, in one process: the file is mapped, not copied.
+MEMORY = """
+import tagatlas
+
+def anon():
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("RssAnon:"))
+
+before = anon()
+d = tagatlas.open_default() if {path!r} is None else tagatlas.open({path!r})
+print(anon() - before)
+"""
+MEMORY_GOAL_KIB = 128
+
+
 def run(code: str) -> list[float]:
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     return [float(x) for x in out.stdout.split()]
@@ -66,6 +83,14 @@ def main() -> None:
         print(f"{label:<20} {median * 1e3:7.1f} ms  (goal {goal * 1e3:.0f} ms, "
               f"ratio {median / goal:.2f}x, fastest {min(times) * 1e3:.1f} ms)")  # fmt: skip
     print(f"{'import + open':<20} {statistics.median(opens) * 1e3:7.1f} ms  (for scale)")
+    try:
+        added = [run(MEMORY.format(path=args.dict))[0] for _ in range(min(args.runs, 7))]
+    except (subprocess.CalledProcessError, StopIteration):
+        print(f"{'open: private memory':<20} unknown (no RssAnon in /proc/self/status)")
+        return
+    median = statistics.median(added)
+    print(f"{'open: private memory':<20} {median:7.0f} KiB (goal {MEMORY_GOAL_KIB} KiB, "
+          f"ratio {median / MEMORY_GOAL_KIB:.2f}x, most {max(added):.0f} KiB)")
 
 
 if __name__ == "__main__":

@@ -9,7 +9,8 @@ cd "$ROOT"
 
 build=build/py-asan
 cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAGATLAS_SANITIZE=ON \
-  -DTAGATLAS_BUILD_PYTHON=ON -DTAGATLAS_BUILD_TESTS=OFF -DPython3_EXECUTABLE="$PY" >/dev/null
+  -DTAGATLAS_BUILD_PYTHON=ON -DTAGATLAS_BUILD_TESTS=OFF -DTAGATLAS_INSTALL=OFF \
+  -DPython3_EXECUTABLE="$PY" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # A package tree with the sanitized extension beside the package's Python files.
@@ -27,4 +28,4 @@ ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:malloc_context_size=2" \
 LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
 PYTHONPATH="$ROOT/$stage" PYTHONMALLOC=malloc \
-  "$PY" -m pytest -q -p no:cacheprovider "$@"
+  "$PY" -m pytest -q -p no:cacheprovider -p no:randomly "$@"

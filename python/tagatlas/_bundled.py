@@ -1,7 +1,9 @@
 """The dictionary shipped with the package.
 
-`data/default.tatl` is built by tools/build_default_dict.py from DCMTK's dicom.dic and private.dic
-(as Debian ships them) and pydicom's tables; docs/data.md says where the data comes from.
+`data/default.tatl` is built by tools/build_default_dict.py from the vendored dictionary sources
+(PS3.6 2026c, PS3.15 2026c, DCMTK, GDCM, TCIA, dicom3tools) and pydicom's tables; its sources
+manifest `data/default.sources.json` sits beside it, and docs/data.md says where the data comes
+from.
 """
 
 from __future__ import annotations

@@ -24,13 +24,18 @@ Where the answers differ from pydicom's, by design:
 - Private creators match in any case and spacing ("gems_acqu_01", " GEMS_ACQU_01 "), as in
   `tagatlas.Dict.lookup`; pydicom needs its own spelling. Entries added with
   `add_private_dict_entries` are matched the same way.
-- The bundled dictionary also holds DCMTK's entries (docs/data.md): tags that pydicom does not
-  know have answers here (`get_entry` finds them, `dictionary_has_tag` is True, their keywords
-  are in `keyword_dict`), and where DCMTK names a private element exactly, (7FE1,1060), while
-  pydicom has only its block form, (7FE1,xx60), DCMTK's entry answers. Where pydicom spells a
-  creator twice ("SPI RELEASE 1", "SPI Release 1") the file keeps one spelling's entries.
+- The bundled dictionary is newer and fuller than pydicom's tables (docs/data.md): it answers as
+  the PS3.6 2026c registry; it holds the entries of DCMTK, GDCM 2026-06, PS3.15's safe private
+  attributes, TCIA and dicom3tools, which pydicom does not know (`get_entry` finds them,
+  `dictionary_has_tag` is True, their keywords are in `keyword_dict`); a firm name answers where
+  pydicom has a placeholder ("Unknown", "?"), GDCM's newer table where it changed pydicom's older
+  copy, and an exact private element ((7FE1,1060)) before pydicom's block form ((7FE1,xx60)).
+  pydicom's own keys "gggg00ee" are block offsets here, so (0009,1002) finds them. Where pydicom
+  spells a creator twice ("SPI RELEASE 1", "SPI Release 1") the file keeps one spelling's entries.
 - A tag out of range raises ValueError or OverflowError also when it comes as an int subclass;
   pydicom takes its own `BaseTag` objects unchecked and answers a miss.
+- `keyword_dict` is kept in step with the dictionary in use, but the lookups do not read it:
+  changing it changes no answer (add entries with `add_dict_entries`).
 - pydicom's tables themselves (`DicomDictionary`, `RepeatersDictionary`, `private_dictionaries`,
   `masks`, `REPEATER_KEYWORDS`) are not provided; reading them whole is what this module avoids.
 
@@ -50,6 +55,7 @@ import _thread
 import os
 
 from .description import read_facts
+from ._keyword_search import KeywordSearch
 from ._public_index import read_keywords, read_repeaters
 from ._dicom.tag import format_tag, tag_value
 from ._format.vr import shown_vr
@@ -61,7 +67,7 @@ __all__ = [
     "tag_for_keyword", "keyword_dict", "repeater_has_tag", "repeater_has_keyword", "mask_match",
     "get_private_entry", "private_dictionary_description", "private_dictionary_VR",
     "private_dictionary_VM", "add_dict_entry", "add_dict_entries", "add_private_dict_entry",
-    "add_private_dict_entries",
+    "add_private_dict_entries", "install_in_pydicom", "uninstall_from_pydicom",
 ]  # fmt: skip
 
 # How many answers each cache keeps before it starts again from empty.
@@ -70,79 +76,143 @@ CACHE_LIMIT = 4096
 _MISSING = object()
 
 
-class _Unread:
-    """Stands for the keyword map until it is first asked for: reading it costs milliseconds."""
+class _State:
+    """One dictionary as the lookups see it: a file and the additions in front of it.
 
-    __slots__ = ()
+    A state is never changed once it is published in `_state`; `use` and the `add_*` functions
+    make a new one and publish it with one assignment. A lookup takes `_state` once and asks that
+    object only, so every answer is wholly the old dictionary's or wholly the new one's. Only the
+    caches and the parts read on first need (the keyword map, the repeater masks) are filled in
+    later, and they derive from the state alone.
+    """
 
-    def get(self, keyword, default=None):
-        return _keyword_map().get(keyword, default)
+    __slots__ = ("table", "dict", "added", "added_private", "added_keywords", "keywords",
+                 "repeaters", "search", "entries", "private_entries")  # fmt: skip
+
+    def __init__(self, table, added: dict, added_private: dict, added_keywords: dict) -> None:
+        self.table = table
+        self.dict = table.dict
+        self.added = added  # add_dict_entries: tag -> entry
+        self.added_private = added_private  # (creator key, group, low byte) -> entry
+        self.added_keywords = added_keywords  # keywords of `added`, in front of the file's
+        self.keywords: dict[str, int] | None = None  # the file's and the added ones, once read
+        self.repeaters = None  # the file's repeater masks, once read
+        # Before the maps are read, a few keywords are searched one by one in the file: pydicom
+        # asks the same few names for every file it reads, and reading the maps costs
+        # milliseconds.
+        self.search: KeywordSearch | None = None
+        self.entries: dict = {}  # get_entry: tag argument -> entry
+        self.private_entries: dict = {}  # get_private_entry: (tag, creator) -> entry
 
 
-# Process-wide state, changed only under _lock. Readers take each global once; `_generation`
-# counts changes, so that an answer computed across a change is not cached. The Dict and the
-# table read one file (one descriptor), also if its path is replaced meanwhile.
+# Changes (making and publishing a state) happen under _lock; lookups take no lock. The Dict and
+# the table of a state read one file (one descriptor), also if its path is replaced meanwhile.
 _lock = _thread.RLock()
-_generation = 0
-_table = read_table()  # the bundled dictionary until use() chooses another
-_dict = _table.dict
-_repeaters = None  # the file's repeater masks, read on first need
-_keywords: dict[str, int] | _Unread = _Unread()  # keyword_dict once read; keeps its identity
-_entries: dict = {}  # get_entry: tag argument -> entry
-_private_entries: dict = {}  # get_private_entry: (tag, creator) -> entry
-_added: dict = {}  # add_dict_entries: tag -> entry
-_added_private: dict = {}  # add_private_dict_entries: (creator key, group, low byte) -> entry
-_added_keywords: dict[str, int] = {}  # keywords of _added, replayed when the file changes
+_state = _State(read_table(), {}, {}, {})  # the bundled dictionary until use() chooses another
+_public_keywords: dict[str, int] | None = None  # keyword_dict once asked for; keeps its identity
+
+
+def _keywords_of(state: _State) -> dict[str, int]:
+    keywords = state.keywords
+    if keywords is None:
+        with _lock:
+            if state.keywords is None:
+                keywords = read_keywords(state.table)
+                keywords.update(state.added_keywords)
+                state.keywords = keywords
+            keywords = state.keywords
+    return keywords
+
+
+def _searched(state: _State, keyword) -> tuple[int | None, bool] | None:
+    """(tag, repeater) of `keyword` from a search of the file; None: ask the maps instead."""
+    if type(keyword) is not str or not keyword:
+        return None
+    search = state.search
+    if search is None:
+        with _lock:
+            if state.search is None:
+                state.search = KeywordSearch(state.table)
+            search = state.search
+    return search.find(keyword)
+
+
+def _keyword_tag(state: _State):
+    """The keyword -> tag function of `tag_value` for this state; its map is read on first use."""
+    keywords = state.keywords
+    if keywords is not None:
+        return keywords.get
+
+    def tag_of(keyword):
+        if type(keyword) is str:
+            added = state.added_keywords.get(keyword)
+            if added is not None:
+                return added
+            found = _searched(state, keyword)
+            if found is not None:
+                return found[0]
+        return _keywords_of(state).get(keyword)
+
+    return tag_of
+
+
+def _publish(state: _State) -> None:
+    """Makes `state` the one the lookups see; called under _lock.
+
+    keyword_dict, once handed out, is brought in step: the new values are written before the
+    stale keys go, so that a key present in both dictionaries is never missing meanwhile.
+    """
+    global _state
+    if _public_keywords is not None:
+        keywords = _keywords_of(state)
+        _public_keywords.update(keywords)
+        for keyword in [k for k in _public_keywords if k not in keywords]:
+            del _public_keywords[keyword]
+    _state = state
 
 
 def use(path: str | os.PathLike[str] | None = None, *, keep_additions: bool = True) -> None:
     """Answers every later lookup from the dictionary file at `path` (the bundled one for None).
 
     The file is opened and validated first and raises what `tagatlas.open` raises (OSError,
-    ValueError); the current dictionary stays in use then. Cached answers are dropped; the keyword
-    map is read again from the new file (`keyword_dict` stays the same object). Entries added with
-    the `add_*` functions stay in front of the new file, unless `keep_additions` is False.
+    ValueError), and `tagatlas.table.DamagedDictionaryError` (a ValueError) when an entry refers
+    outside the file's tables; the current dictionary stays in use then. Cached answers are
+    dropped; `keyword_dict` stays the same object and is brought in step with the new file. Entries
+    added with the `add_*` functions stay in front of the new file, unless `keep_additions` is
+    False.
 
         >>> datadict.use("site.tatl")               # doctest: +SKIP
         >>> datadict.use()                          # back to the bundled dictionary
     """
-    global _table, _dict, _repeaters
     table = read_table(path)
+    # Every reference of every entry, so that no later lookup meets a damaged one.
+    table.check_references()
     with _lock:
-        # Read before anything changes, so that a file whose texts are damaged changes nothing.
-        keywords = read_keywords(table) if isinstance(_keywords, dict) else None
-        _table, _dict, _repeaters = table, table.dict, None
-        if not keep_additions:
-            _added.clear()
-            _added_private.clear()
-            _added_keywords.clear()
-        if keywords is not None:
-            _keywords.clear()
-            _keywords.update(keywords)
-            _keywords.update(_added_keywords)
-        _changed()
+        old = _state
+        if keep_additions:
+            state = _State(table, old.added, old.added_private, old.added_keywords)
+        else:
+            state = _State(table, {}, {}, {})
+        _publish(state)
 
 
-def _repeater_info():
-    global _repeaters
-    repeaters = _repeaters
+def _repeater_info(state: _State):
+    repeaters = state.repeaters
     if repeaters is None:
         with _lock:
-            if _repeaters is None:
-                _repeaters = read_repeaters(_table)
-            repeaters = _repeaters
+            if state.repeaters is None:
+                state.repeaters = read_repeaters(state.table)
+            repeaters = state.repeaters
     return repeaters
 
 
 def _keyword_map() -> dict[str, int]:
-    global _keywords
+    global _public_keywords
     with _lock:
-        if not isinstance(_keywords, dict):
-            keywords = read_keywords(_table)
-            keywords.update(_added_keywords)
-            _keywords = keywords
-            globals()["keyword_dict"] = keywords
-        return _keywords
+        if _public_keywords is None:
+            _public_keywords = dict(_keywords_of(_state))
+            globals()["keyword_dict"] = _public_keywords
+        return _public_keywords
 
 
 def __getattr__(name: str) -> object:
@@ -156,23 +226,24 @@ def __dir__() -> list[str]:
     return sorted(set(globals()) | {"keyword_dict"})
 
 
-def _changed() -> None:
-    """Drops the cached answers; called under _lock after the state they derive from changed.
+def _remember(cache: dict, key: object, entry: object) -> None:
+    if len(cache) >= CACHE_LIMIT:
+        cache.clear()
+    cache[key] = entry
 
-    An answer being computed meanwhile saw the old generation and is not cached then.
+
+def _cache_key(tag: object) -> object:
+    """The key under which an answer for `tag` may be cached, or None.
+
+    Only ints and strs are cached: other numbers equal to an int (1.0, and complex(1, 0), which
+    `Tag()` refuses) would otherwise find the int's answer.
     """
-    global _generation
-    _generation += 1
-    _entries.clear()
-    _private_entries.clear()
-
-
-def _remember(cache: dict, key: object, entry: object, generation: int) -> None:
-    with _lock:
-        if generation == _generation:
-            if len(cache) >= CACHE_LIMIT:
-                cache.clear()
-            cache[key] = entry
+    kind = type(tag)
+    if kind is int or kind is str:
+        return tag
+    if isinstance(tag, int):  # an int subclass such as pydicom's BaseTag is looked up as an int
+        return int(tag)
+    return None
 
 
 # -- public entries ------------------------------------------------------------------------------
@@ -193,20 +264,20 @@ def _public_tuple(row: dict, facts: tuple[str, str | None, str | None]) -> tuple
     return (shown_vr(row["vr"], choice), vm, row["name"], retired, row["keyword"])
 
 
-def _find_entry(value: int):
-    added = _added.get(value, _MISSING)
+def _find_entry(state: _State, value: int):
+    added = state.added.get(value, _MISSING)
     if added is not _MISSING:
         return added
-    d = _dict
+    d = state.dict
     found = _public_row(d, value)
     if found is not None:
         return _public_tuple(*found)
     if not (value >> 16) & 1:
         # A tag of a repeating group that the file does not store tag by tag: a mask too wide
         # to expand. The mask's one entry is stored at another tag of the mask.
-        mask = mask_match(value)
+        mask = _mask_match(state, value)
         if mask is not None:
-            found = _public_row(d, _repeater_info().mask_tags[mask])
+            found = _public_row(d, _repeater_info(state).mask_tags[mask])
             if found is not None:
                 return _public_tuple(*found)
     return _MISSING
@@ -221,39 +292,50 @@ def get_entry(tag) -> tuple[str, str, str, str, str]:
         >>> datadict.get_entry("PatientName")
         ('PN', '1', "Patient's Name", '', 'PatientName')
     """
-    try:
-        # An int subclass is looked up as a plain int: pydicom's BaseTag compares in Python.
-        return _entries[tag if type(tag) is int or not isinstance(tag, int) else int(tag)]
-    except (KeyError, TypeError):  # TypeError: a list, which cannot be a key
-        pass
-    return _get_entry(tag)
+    state = _state
+    key = _cache_key(tag)
+    if key is not None:
+        entry = state.entries.get(key)
+        if entry is not None:
+            return entry
+    return _get_entry(state, tag, key)
 
 
-def _get_entry(tag) -> tuple:
-    generation = _generation
-    value = tag_value(tag, _keywords.get)
-    entry = _find_entry(value)
+def _get_entry(state: _State, tag, key) -> tuple:
+    value = tag_value(tag, _keyword_tag(state))
+    entry = _find_entry(state, value)
     if entry is _MISSING:
         raise KeyError(f"Tag {format_tag(value)} not found in DICOM dictionary")
-    # Keyed by the argument: ints (1.0 and BaseTag(1) find the key 1 too) and strs only, since a
-    # tuple (0.0, 16) equals (0, 16) but is refused by Tag().
-    if isinstance(tag, int):
-        _remember(_entries, value, entry, generation)
-    elif type(tag) is str:
-        _remember(_entries, tag, entry, generation)
+    # Keyed by the argument, ints and strs only: a tuple (0.0, 16) equals (0, 16) but is refused
+    # by Tag().
+    if key is not None:
+        _remember(state.entries, key, entry)
     return entry
 
 
 def dictionary_has_tag(tag) -> bool:
     """Whether `tag` is a public tag of the dictionary itself (not a repeater's; never raises)."""
+    state = _state
     try:
-        value = tag_value(tag, _keywords.get)
+        value = tag_value(tag, _keyword_tag(state))
     except Exception:
         return False
-    if value in _added:
+    if value in state.added:
         return True
-    found = _public_row(_dict, value)
+    try:
+        found = _public_row(state.dict, value)
+    except BaseException as e:
+        # A file changed on disk after `use` checked it: a damaged entry is no entry here.
+        if _is_panic(e):
+            return False
+        raise
     return found is not None and found[1][2] is None
+
+
+def _is_panic(error: BaseException) -> bool:
+    import tagatlas
+
+    return isinstance(error, tagatlas.PanicException)
 
 
 def dictionary_description(tag) -> str:
@@ -295,12 +377,16 @@ def tag_for_keyword(keyword: str) -> int | None:
         >>> hex(datadict.tag_for_keyword("PixelData"))
         '0x7fe00010'
     """
-    return _keywords.get(keyword)
+    return _keyword_tag(_state)(keyword)
 
 
 def mask_match(tag: int) -> str | None:
     """The repeater mask that `tag` matches ("60xx3000"), or None; any group, odd ones too."""
-    for mask, value, care in _repeater_info().masks:
+    return _mask_match(_state, tag)
+
+
+def _mask_match(state: _State, tag: int) -> str | None:
+    for mask, value, care in _repeater_info(state).masks:
         if (tag ^ value) & care == 0:
             return mask
     return None
@@ -313,8 +399,13 @@ def repeater_has_tag(tag: int) -> bool:
 
 def repeater_has_keyword(keyword: str) -> bool:
     """Whether `keyword` is a repeater's ("OverlayData")."""
+    state = _state
+    if state.repeaters is None:
+        found = _searched(state, keyword)
+        if found is not None:
+            return found[1]
     try:
-        return keyword in _repeater_info().keywords
+        return keyword in _repeater_info(state).keywords
     except TypeError:  # pydicom searches a list, where anything can be asked for
         return False
 
@@ -346,17 +437,18 @@ def _private_tuple(row: dict) -> tuple:
     return (shown_vr(row["vr"], choice), vm, row["name"], "Retired" if row["retired"] else "")
 
 
-def _find_private(value: int, creator: object):
+def _find_private(state: _State, value: int, creator: object):
     """pydicom's order: the element as given, then the block form "ggggxxee", then "ggxxxxee"."""
     from .elements import BLOCK_OFFSET, FULL_ELEMENT
 
     group, element = value >> 16, value & 0xFFFF
     named = isinstance(creator, str)
-    found = _private_entry(_dict, group, element, creator) if named else None
+    d = state.dict
+    found = _private_entry(d, group, element, creator) if named else None
     if found is not None and found.form == FULL_ELEMENT:
         return _private_tuple(found.entry)
-    if _added_private:
-        added = _added_private.get((_creator_key(creator), group, element & 0xFF), _MISSING)
+    if state.added_private:
+        added = state.added_private.get((_creator_key(creator), group, element & 0xFF), _MISSING)
         if added is not _MISSING:
             return added
     if not named:
@@ -365,7 +457,7 @@ def _find_private(value: int, creator: object):
         return _private_tuple(found.entry)
     if not group & 1:
         # "ggxxxxee" stands for even groups too; the file stores it in the odd groups.
-        found = _private_entry(_dict, group | 1, element & 0xFF, creator)
+        found = _private_entry(d, group | 1, element & 0xFF, creator)
         if found is not None and found.form == BLOCK_OFFSET:
             mask = read_facts(found.entry["description"])[2]
             if mask is not None and mask[2:6] == "xxxx":
@@ -383,17 +475,17 @@ def get_private_entry(tag, private_creator: str) -> tuple[str, str, str, str]:
         >>> datadict.get_private_entry(0x00191012, "GEMS_ACQU_01")
         ('SS', '1', 'Last pseq', '')
     """
-    try:
-        key = tag if type(tag) is int or not isinstance(tag, int) else int(tag)
-        return _private_entries[key, private_creator]
-    except (KeyError, TypeError):  # TypeError: an argument that cannot be a key
-        pass
-    return _get_private_entry(tag, private_creator)
+    state = _state
+    key = _cache_key(tag)
+    if key is not None and type(private_creator) is str:
+        entry = state.private_entries.get((key, private_creator))
+        if entry is not None:
+            return entry
+    return _get_private_entry(state, tag, private_creator)
 
 
-def _get_private_entry(tag, creator) -> tuple:
-    generation = _generation
-    value = tag_value(tag, _keywords.get)
+def _get_private_entry(state: _State, tag, creator) -> tuple:
+    value = tag_value(tag, _keyword_tag(state))
     if not isinstance(creator, str):
         try:
             hash(creator)
@@ -405,14 +497,14 @@ def _get_private_entry(tag, creator) -> tuple:
 
             warnings.warn(text, stacklevel=3)
             raise KeyError(text) from e
-    entry = _find_private(value, creator)
+    entry = _find_private(state, value, creator)
     if entry is _MISSING:
         raise KeyError(
             f"Tag '{format_tag(value)}' not in private dictionary "
             f"for private creator '{creator}'"
         )
     if isinstance(tag, int) and type(creator) is str:
-        _remember(_private_entries, (value, creator), entry, generation)
+        _remember(state.private_entries, (value, creator), entry)
     return entry
 
 
@@ -462,15 +554,18 @@ def add_dict_entries(new_entries_dict: dict) -> None:
             'Private tags cannot be added using "add_dict_entries" - '
             'use "add_private_dict_entries" instead'
         )
+    # Everything is read from the arguments before anything changes: an entry that cannot be
+    # read (no keyword at [4]) raises and adds nothing.
+    added = dict(new_entries_dict)
+    keywords = {value[4]: tag for tag, value in added.items()}
     with _lock:
-        try:
-            _added.update(new_entries_dict)
-            keywords = {value[4]: tag for tag, value in new_entries_dict.items()}
-            _added_keywords.update(keywords)
-            if isinstance(_keywords, dict):
-                _keywords.update(keywords)
-        finally:
-            _changed()
+        old = _state
+        state = _State(old.table, {**old.added, **added}, old.added_private,
+                       {**old.added_keywords, **keywords})  # fmt: skip
+        if old.keywords is not None:
+            state.keywords = {**old.keywords, **keywords}
+        state.repeaters = old.repeaters
+        _publish(state)
 
 
 def add_private_dict_entry(
@@ -497,7 +592,42 @@ def add_private_dict_entries(private_creator: str, new_entries_dict: dict) -> No
         )
     blocks = {(tag >> 16, tag & 0xFF): value for tag, value in new_entries_dict.items()}
     key = _creator_key(private_creator)
+    added = {(key, group, low): value for (group, low), value in blocks.items()}
     with _lock:
-        for (group, low), value in blocks.items():
-            _added_private[key, group, low] = value
-        _changed()
+        old = _state
+        state = _State(old.table, old.added, {**old.added_private, **added}, old.added_keywords)
+        state.keywords, state.repeaters = old.keywords, old.repeaters
+        _publish(state)
+
+
+# -- pydicom -------------------------------------------------------------------------------------
+
+
+def install_in_pydicom() -> None:
+    """Makes pydicom itself answer its dictionary questions from tagatlas, for the whole process.
+
+    pydicom's `datadict` functions, its `keyword_dict` and the copies of them that pydicom's
+    modules imported by name (`dataset`, `dataelem`, `filereader`, `hooks`, `fileutil`, ...)
+    become this module's; pydicom modules imported later get them too. pydicom then reads
+    implicit-VR files with the VRs of every element this dictionary knows and names those
+    elements in its printouts. pydicom's tables (`DicomDictionary`, `private_dictionaries`, ...)
+    stay as they are. Private lookups keep pydicom's messages and warnings; `add_*` calls add to
+    both dictionaries. Calling it again changes nothing.
+
+        >>> from tagatlas import datadict
+        >>> datadict.install_in_pydicom()           # doctest: +SKIP
+
+    Raises ImportError when pydicom is not installed (the `dicom` extra: pip install
+    'tagatlas[dicom]').
+    """
+    from ._pydicom import install
+
+    install()
+
+
+def uninstall_from_pydicom() -> None:
+    """Gives pydicom its own dictionary functions and `keyword_dict` back, wherever a pydicom
+    module holds tagatlas's; does nothing when they were not installed."""
+    from ._pydicom import uninstall
+
+    uninstall()

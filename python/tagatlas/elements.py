@@ -17,7 +17,7 @@ canonical form lookups use; `Dict.lookup` itself compares only a 32-bit hash of 
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+from collections import namedtuple
 
 __all__ = [
     "Found", "find_element", "tries_block_form", "same_creator", "FULL_ELEMENT", "BLOCK_OFFSET",
@@ -27,13 +27,13 @@ FULL_ELEMENT = "full_element"
 BLOCK_OFFSET = "block_offset"
 
 
-@dataclass(frozen=True)
-class Found:
+# A named tuple, not a dataclass: importing dataclasses (and inspect with it) would add
+# milliseconds to the first private lookup of a program, pydicom's among them.
+class Found(namedtuple("Found", ["entry", "form"])):
     """An entry and the form of the tag that found it: FULL_ELEMENT when the entry is stored
     under the element as given, BLOCK_OFFSET when it is a block-offset ("xx") entry."""
 
-    entry: dict
-    form: str
+    __slots__ = ()
 
 
 def same_creator(stored: str, asked: str) -> bool:

@@ -59,23 +59,33 @@ class Hit(NamedTuple):
 _STARTS = re.compile(r"(?<![^\W_])[^\W_]|(?<=[^\W\d_])\d|(?<=[a-z\d])[A-Z]|[A-Z](?=[a-z])")
 
 
-def _holds(text: str, needle: str) -> bool:
-    """Whether `needle` (case-folded) occurs in `text` where a word of `text` starts."""
-    if not needle:
-        return True
+def _holder(text: str):
+    """A test of whether a needle (case-folded) occurs in `text` where a word of `text` starts;
+    the text is folded once and its word starts found once, however many needles are asked."""
     low = text.casefold()
-    if len(low) != len(text) or not needle[0].isalnum():
-        # Folding changed the length ("ß" is "ss") or the needle starts with punctuation.
-        return needle in low
-    at = low.find(needle)
-    if at < 0:
-        return False
-    starts = {m.start() for m in _STARTS.finditer(text)}
-    while at >= 0:
-        if at in starts:
+    if len(low) != len(text):
+        # Folding changed the length ("ß" is "ss"): positions no longer line up with the starts.
+        return low.__contains__
+    starts: set[int] | None = None
+
+    def holds(needle: str) -> bool:
+        nonlocal starts
+        if not needle:
             return True
-        at = low.find(needle, at + 1)
-    return False
+        if not needle[0].isalnum():
+            return needle in low  # a needle starting with punctuation starts no word
+        at = low.find(needle)
+        if at < 0:
+            return False
+        if starts is None:
+            starts = {m.start() for m in _STARTS.finditer(text)}
+        while at >= 0:
+            if at in starts:
+                return True
+            at = low.find(needle, at + 1)
+        return False
+
+    return holds
 
 
 def _keep(
@@ -118,24 +128,31 @@ def search(
 
     Raises what `read_table` raises for a dictionary that does not open.
     """
-    needles = [w.casefold() for w in words]
+    # A word given twice asks nothing new; the longest words first, as they rule out the most.
+    needles = sorted({w.casefold() for w in words}, key=len, reverse=True)
     table = dictionary if isinstance(dictionary, EntryTable) else read_table(dictionary)
     rows = _keep(table, private, creator, retired)
     keywords, names = table.keywords, table.names
     texts = table.descriptions if descriptions else None
 
-    def holds(i: int) -> bool:
-        keyword, name = keywords[i], names[i]
-        # A cheap test first: most entries do not hold the words anywhere.
-        quick = f"{keyword}\n{name}"
+    def searched(i: int) -> tuple[str, str, str]:
         text = ""
         if texts is not None and "\n" in texts[i]:
             text = parse_description(texts[i]).text
-            quick += "\n" + text
-        quick = quick.casefold()
-        if not all(n in quick for n in needles):
-            return False
-        return all(_holds(keyword, n) or _holds(name, n) or _holds(text, n) for n in needles)
+        return keywords[i], names[i], text
+
+    # A cheap test first, word by word over the entries still in: most entries do not hold the
+    # words anywhere, so each word costs only the entries that held all words before it.
+    fields = {i: searched(i) for i in rows}
+    quick = {i: "\n".join(parts).casefold() for i, parts in fields.items()}
+    for needle in needles:
+        rows = [i for i in rows if needle in quick[i]]
+        if not rows:
+            break
+
+    def holds(i: int) -> bool:
+        tests = [_holder(part) for part in fields[i]]
+        return all(any(test(n) for test in tests) for n in needles)
 
     hits: dict[tuple, Hit] = {}
     for i in rows:

@@ -140,17 +140,33 @@ class EntryTable:
         """The pool texts at the given offsets and lengths, read as lookups read them; `what`
         names the field in the error for a range outside the pool."""
         pool = self._pool
+        self._check_range(what, offsets, lengths)
+        try:
+            return [pool[o : o + n].decode() for o, n in zip(offsets, lengths)]
+        except UnicodeDecodeError:
+            # Rare: decode one by one, reading bad UTF-8 as "" as lookups do.
+            return [_decode_or_empty(pool[o : o + n]) for o, n in zip(offsets, lengths)]
+
+    def _check_range(self, what: str, offsets: list[int], lengths: list[int]) -> None:
+        pool = self._pool
         if offsets and max(map(add, offsets, lengths)) > len(pool):
             bad = next(i for i, (o, n) in enumerate(zip(offsets, lengths)) if o + n > len(pool))
             raise DamagedDictionaryError(
                 f"{self.path}: the {what} of entry {bad} reaches byte "
                 f"{offsets[bad] + lengths[bad]} of a {len(pool)}-byte string pool"
             )
-        try:
-            return [pool[o : o + n].decode() for o, n in zip(offsets, lengths)]
-        except UnicodeDecodeError:
-            # Rare: decode one by one, reading bad UTF-8 as "" as lookups do.
-            return [_decode_or_empty(pool[o : o + n]) for o, n in zip(offsets, lengths)]
+
+    def check_references(self) -> None:
+        """Raises `DamagedDictionaryError` unless every entry's record and texts lie inside the
+        file's tables, the references a lookup follows; nothing is decoded."""
+        for what in ("keyword", "name", "description", "sources"):
+            self._check_range(
+                what, self.record_field(f"{what}_offset"), self.record_field(f"{what}_len")
+            )
+        lengths = self.record_field("creator_len")
+        # A length of 0 means no creator; its offset is not looked at.
+        offsets = [o if n else 0 for o, n in zip(self.record_field("creator_offset"), lengths)]
+        self._check_range("creator", offsets, lengths)
 
     def positions_of(self, needle: bytes) -> list[int]:
         """The pool offsets where `needle` starts, ascending (overlapping ones included)."""

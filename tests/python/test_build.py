@@ -52,9 +52,10 @@ def dcm(**fields):
         (pyd(group=0x2001, element=0x36, creator="Philips Imaging DD 001", block_offset=True),
          dcm(group=0x2001, element=0x36, creator="PHILIPS IMAGING DD 001", block_offset=True),
          dict(creator="Philips Imaging DD 001")),
+        # a private element at or below 0xFF is a block offset, however a source stored it
         (pyd(group=0x0029, element=0x01, creator="X", block_offset=False),
          dcm(group=0x0029, element=0x01, creator="x", block_offset=True),
-         dict(block_offset=False, creator="X")),
+         dict(block_offset=True, creator="X")),
     ],
 )  # fmt: skip
 def test_priority_per_field(high, low, expected):

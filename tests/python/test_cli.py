@@ -3,6 +3,7 @@
 import io
 import json
 import os
+import pathlib
 import socket
 import stat
 import subprocess
@@ -99,7 +100,8 @@ def test_lookup_json(capsys, dict_path, tag, creator, entry, form):
     argv = ["lookup", tag, "--dict", dict_path, "--json"]
     status, out, _ = run(capsys, *argv + (["--creator", creator] if creator else []))
     assert status == 0
-    assert json.loads(out) == {**expected_result(entry), "matched": form}
+    # The test dictionary carries no de-identification facts.
+    assert json.loads(out) == {**expected_result(entry), "matched": form, "deid": None}
 
 
 @pytest.mark.parametrize(
@@ -236,7 +238,9 @@ def test_build_pydicom(capsys, tmp_path):
 @pytest.mark.parametrize(
     "extra, message",
     [
-        ([], "build needs at least one source: --dcmtk FILE or --pydicom"),
+        ([], "build needs at least one source: --ps3.6 FILE, --ps3.15 FILE, --dcmtk FILE, "
+             "--gdcm FILE, --pydicom, --tcia FILE or --dicom3tools FILE"),
+        (["--dcmtk", "{dic}", "--name", "gdcm"], "--name 'gdcm' is taken by --gdcm"),
         (["--pydicom", "--name", "x"], "--name names the --dcmtk source; give --dcmtk FILE too"),
         (["--dcmtk", "{dic}", "--name", "a|b"], "--name 'a|b': must be non-empty and free of '|'"),
         (["--dcmtk", "{dic}", "--name", ""], "--name '': must be non-empty and free of '|'"),
@@ -316,6 +320,37 @@ def test_info_of_a_good_file(capsys, dict_path):
     assert rows["version"] == str(layout.VERSION)
     assert rows["opens"] == "yes"
     assert int(rows["pool"].split()[0]) < len(data)
+
+
+@pytest.mark.parametrize(
+    "manifest, built_from",
+    [
+        (None, None),
+        ('{"sources": {"ps3.6": {"title": "PS3.6 2026c"}, "gdcm": {"title": "GDCM 2026-06"}}}',
+         "PS3.6 2026c, GDCM 2026-06"),
+        ('{"sources": []}', "unknown: cannot read {manifest}: {manifest}: not a sources manifest"),
+        ("not json", "unknown: cannot read {manifest}: Expecting value: line 1 column 1 (char 0)"),
+    ],
+)  # fmt: skip
+def test_info_built_from_the_manifest_beside_the_file(capsys, dict_path, manifest, built_from):
+    from tagatlas.manifest import manifest_path
+
+    beside = manifest_path(dict_path)
+    if manifest is not None:
+        pathlib.Path(beside).write_text(manifest)
+    status, out, _ = run(capsys, "info", dict_path)
+    assert status == 0
+    expected = built_from and built_from.format(manifest=beside)
+    assert fields(out).get("built from") == expected
+
+
+def test_info_of_the_bundled_dictionary_names_its_editions(capsys):
+    from tagatlas._bundled import default_file
+
+    with default_file() as path:
+        status, out, _ = run(capsys, "info", path)
+    assert status == 0
+    assert fields(out)["built from"].startswith("PS3.6 2026c, PS3.15 2026c, DCMTK 2026b, GDCM 2026-06")
 
 
 def test_info_of_the_empty_dictionary(capsys, tmp_path):

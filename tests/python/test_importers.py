@@ -413,10 +413,21 @@ def test_pydicom_first_creator_spelling_wins():
     assert result.skipped[0].origin == "private_dictionaries['Hologic']['0011xx00']"
 
 
-def test_pydicom_exact_private_element_beats_block_form():
-    rows = {"0029xx01": ("US", "1", "Block", ""), "00290001": ("UL", "1", "Exact", "")}
+@pytest.mark.parametrize(
+    "rows, expected",
+    [
+        # pydicom's lookup tries the "xx" key first; an element at or below 0xFF is a block offset
+        ({"0029xx01": ("US", "1", "Block", ""), "00290001": ("UL", "1", "Exact", "")},
+         ("Block", True)),
+        ({"00290001": ("UL", "1", "Exact", ""), "0029xx01": ("US", "1", "Block", "")},
+         ("Block", True)),
+        ({"00290001": ("UL", "1", "Exact", "")}, ("Exact", True)),
+        ({"00291001": ("UL", "1", "Full", "")}, ("Full", False)),
+    ],
+)  # fmt: skip
+def test_pydicom_low_private_element_is_a_block_offset(rows, expected):
     [entry] = import_pydicom(tables(private={"X": rows})).entries
-    assert (entry.name, entry.block_offset) == ("Exact", False)
+    assert (entry.name, entry.block_offset) == expected
 
 
 @pytest.mark.parametrize(

@@ -2,7 +2,8 @@
 
 Only the file's header and root are read (constant memory for any file size), then the file is
 opened as a dictionary. FIFOs, devices, sockets and directories are refused at once. Exit status 1
-for a file that does not open.
+for a file that does not open. When the file's sources manifest sits beside it (`default.tatl` and
+`default.sources.json`, see `tagatlas.manifest`), a `built from:` line names the sources' editions.
 """
 
 from __future__ import annotations
@@ -79,4 +80,18 @@ def run(args: argparse.Namespace) -> int:
         print(f"{'opens:':<10}no: {e}")
         return EXIT_NOT_FOUND
     print(f"{'opens:':<10}yes")
+    _print_built_from(args.file)
     return EXIT_OK
+
+
+def _print_built_from(path: str) -> None:
+    """The `built from:` line, when a sources manifest sits beside the file."""
+    from ..manifest import built_from, manifest_path, read_manifest
+
+    try:
+        manifest = read_manifest(path)
+    except (OSError, ValueError) as e:
+        print(f"{'built from:':<10} unknown: cannot read {manifest_path(path)}: {e}")
+        return
+    if manifest is not None:
+        print(f"{'built from:':<10} {built_from(manifest)}")

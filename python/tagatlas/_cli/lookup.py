@@ -6,7 +6,8 @@ says which block the creator was given. So when the full element of an odd group
 `lookup` tries the low byte, as DICOM readers do, and says which form matched: "full element
 (0019,100C)", "block offset (0019,xx0C)" for an entry stored by its block offset, or "block offset
 (0019,xx0C) of (0019,100C)" when the full element was given and only the block offset matched.
-Without `--dict` the bundled dictionary answers; exit status 1 when no entry matches.
+Without `--dict` the bundled dictionary answers; exit status 1 when no entry matches. The `deid:`
+line (JSON "deid") gives the de-identification facts (`_cli.deid`).
 """
 
 from __future__ import annotations
@@ -37,9 +38,9 @@ def add_arguments(p: argparse.ArgumentParser) -> None:
     p.add_argument("--json", action="store_true", help="print the entry as JSON")
 
 
-def _format_entry(entry: dict, matched: str) -> str:
+def _format_entry(entry: dict, matched: str, deid: str = "unknown") -> str:
     from ..description import parse_description
-    from .output import terminal_width, wrapped
+    from .output import terminal_width, visible, wrapped
 
     facts = parse_description(entry["description"])
     tag = tag_text(entry["group"], entry["element"], entry["block_offset"])
@@ -56,10 +57,12 @@ def _format_entry(entry: dict, matched: str) -> str:
         ("block offset", "yes" if entry["block_offset"] else "no"),
         ("sources", ", ".join(entry["sources"])),
         ("matched", matched),
+        ("deid", deid),
     ]
     if facts.mask is not None:
         rows.insert(1, ("mask", tag_text(0, 0, mask=facts.mask)))
-    lines = [f"{label + ':':<14}{value}".rstrip() for label, value in rows]
+    # Texts of the dictionary file: a control character in them must not reach the terminal.
+    lines = [f"{label + ':':<14}{visible(value)}".rstrip() for label, value in rows]
     if facts.text:
         # The descriptive text last, wrapped for the terminal; --json gives it whole.
         lines.append("description:")
@@ -115,11 +118,14 @@ def run(args: argparse.Namespace) -> int:
         matched = f"block offset {tag_text(group, element & 0xFF, True)} of {full}"
     else:
         matched = f"block offset {tag_text(group, element, True)}"
+    from .deid import lookup_facts, profile_of
+
+    deid_line, deid_json = lookup_facts(profile_of(d, args.dict), entry)
     if args.json:
         from .output import write_json
 
         # Valid JSON whatever the output's encoding holds.
-        write_json(sys.stdout, {**entry, "matched": found.form})
+        write_json(sys.stdout, {**entry, "matched": found.form, "deid": deid_json})
     else:
-        print(_format_entry(entry, matched))
+        print(_format_entry(entry, matched, deid_line))
     return EXIT_OK

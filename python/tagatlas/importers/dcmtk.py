@@ -45,12 +45,15 @@ from .._format.creator import hash_creator
 from .._format.vr import DICOM_VRS, UNKNOWN_VR
 from ..writer import Entry
 from .ranges import MAX_EXPANSION, Parity, mask_text, range_values
+from .lines import source_lines
 from .result import BLOCK_OFFSET, EXACT, Candidate, ImportResult, Skip, SourceError, select
 
 SOURCE = "dcmtk"
 
 _PART = re.compile(r"([0-9A-Fa-f]{1,4})(?:-(?:([A-Za-z])-)?([0-9A-Fa-f]{1,4}))?")
-_TAG = re.compile(r'\(([^,"]*),\s*(?:"([^"]*)"\s*,)?([^)]*)\)')
+# One place only where blanks may go before the creator: with blanks both there and in the
+# element, a comma followed by many blanks and no ")" backtracks in quadratic time.
+_TAG = re.compile(r'\(([^,"]*),(?:\s*"([^"]*)"\s*,)?([^)]*)\)')
 _VM = re.compile(r"\d+(?:-(?:\d+|\d*[nN]))?|\d*[nN]")
 _PARITIES = {"o": Parity.ODD, "e": Parity.EVEN, "u": Parity.ANY}
 _RETIRED_PREFIX = "RETIRED_"
@@ -224,18 +227,14 @@ def import_dcmtk(
     """Reads DCMTK dictionary files, in order, into one entry per lookup key.
 
     `source` is the name recorded in each entry's sources. Raises OSError when a file cannot be
-    read and SourceError for a malformed line or a file that is not UTF-8 text.
+    read and SourceError for a malformed line, a line over `lines.MAX_LINE` bytes, a file that is not
+    UTF-8 text or not a regular file (a FIFO, a device).
     """
     candidates: list[Candidate] = []
     skipped: list[Skip] = []
     for path in paths:
         name = os.fspath(path)
-        # "utf-8-sig" drops a byte-order mark at the start, as editors on Windows write one.
-        with open(path, encoding="utf-8-sig", newline="") as f:
-            try:
-                lines = f.read().split("\n")
-            except UnicodeDecodeError as e:
-                raise SourceError(f"{name}: not UTF-8 text (byte {e.start})") from None
+        lines = (line for _, line in source_lines(path))
         more, skips = parse_lines(lines, name, source=source, max_expansion=max_expansion)
         candidates.extend(more)
         skipped.extend(skips)

@@ -11,6 +11,10 @@ Three tables are read:
   `block_offset` set. A key without "x" is a private tag at that fixed element. A masked group
   ("70xxxx04") stands for its odd groups, the private ones.
 
+A key without "x" whose element is at or below 0xFF ("00090002") is stored as the block offset
+too: a file carries that element in the creator's block, (0009,1002), and an exact entry at
+(0009,0002) would be unreachable.
+
 Keys of the form "ggggeexx" in the private tables (a fixed high byte with any low byte) are skipped
 and reported: pydicom's own lookup never reaches them, and 256 exact elements each would shadow
 the block entries that readers find by the low byte.
@@ -46,6 +50,8 @@ from .result import (
 SOURCE = "pydicom"
 
 _KEY = re.compile(r"[0-9A-Fa-fx]{8}")
+# The rank of a key written "gggg00ee" among the candidates of one lookup key (see `result`).
+_SLOT_FORM = BLOCK_OFFSET + 1
 
 
 @dataclass(frozen=True)
@@ -174,9 +180,14 @@ def import_pydicom(
             vr, vm, name, retired = _fields(value, 4, origin)
             element_mask = key[4:]
             if element_mask[:2] == "xx" and "x" not in element_mask[2:]:
-                element, block = int(element_mask[2:], 16), True
+                element, block, form = int(element_mask[2:], 16), True, BLOCK_OFFSET
             elif "x" not in element_mask:
-                element, block = int(element_mask, 16), False
+                # At or below 0xFF the element is a creator slot in a file; such keys mean the
+                # block offset, as pydicom's lookup (which tries "xx" first) reads them.
+                element = int(element_mask, 16)
+                block = element <= 0xFF
+                # pydicom's lookup tries the "xx" key first: that key wins a tie with this one.
+                form = _SLOT_FORM if block else EXACT
             else:
                 skipped.append(Skip(origin, f"element mask {element_mask!r} is not a block offset"))
                 continue
@@ -192,7 +203,7 @@ def import_pydicom(
                               _is_retired(retired), block, (source,)),
                         origin,
                         len(groups),
-                        BLOCK_OFFSET if block else EXACT,
+                        form,
                     )
                 )  # fmt: skip
 
