@@ -8,7 +8,7 @@
 #include "argbind.h"
 #include "entry.h"
 #include "lookup_result.h"
-#include "once.h"
+#include "process_objects.h"
 #include "typecheck.h"
 
 namespace tagatlas::py {
@@ -139,12 +139,10 @@ PyType_Spec type_definition = {
     type_slots,
 };
 
-Once<PyTypeObject> type_cell;
-
 }  // namespace
 
 PyTypeObject* dict_type() {
-  return type_cell.get(
+  return process_objects.dict_type.get(
       [] { return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_definition)); });
 }
 

@@ -1,17 +1,11 @@
 #include "interned.h"
 
-#include "once.h"
+#include "process_objects.h"
 #include "ref.h"
 
 namespace tagatlas::py {
-namespace {
-
-Once<const InternedNames> names;
-
-}  // namespace
-
 const InternedNames* interned_names() {
-  return names.get([]() -> const InternedNames* {
+  return process_objects.interned_names.get([]() -> const InternedNames* {
     Ref all(PyUnicode_InternFromString("__all__"));
     Ref name(PyUnicode_InternFromString("__name__"));
     Ref add_note(PyUnicode_InternFromString("add_note"));

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "once.h"
+#include "process_objects.h"
 #include "panic.h"
 #include "schema/utf8.h"
 
@@ -19,18 +19,20 @@ constexpr std::array<const char*, kKeyCount> kKeyNames = {
     "group", "element", "creator", "keyword", "name", "vr", "description", "retired",
     "block_offset", "sources"};
 
+}  // namespace
+
 // The keys, made once, and a dict holding them in result order. Copying that dict gives a new
 // dict of the right size and order with one allocation for its table, where ten insertions into
 // an empty dict would resize it twice; storing the values then only replaces. The template holds
 // the values most records have for creator, description and the two flags ("" and False), so a
-// value identical to the template's needs no store at all.
+// value identical to the template's needs no store at all. Kept in process_objects.
 struct ResultTemplate {
   std::array<PyObject*, kKeyCount> keys;
   std::array<PyObject*, kKeyCount> values;  // borrowed from the dict
   PyObject* dict;
 };
 
-Once<const ResultTemplate> result_template;
+namespace {
 
 const ResultTemplate* make_template() {
   Ref dict(PyDict_New());
@@ -140,7 +142,7 @@ Ref new_sources(const SourceList& sources) {
 }  // namespace
 
 Outcome<Ref> make_lookup_result(const TagView& view) {
-  const ResultTemplate* t = result_template.get(make_template);
+  const ResultTemplate* t = process_objects.result_template.get(make_template);
   if (t == nullptr) throw panic_from_python_error("cannot create the keys of the lookup result");
   Ref dict(PyDict_Copy(t->dict));
   if (!dict) throw panic_from_python_error("cannot create the lookup result");

@@ -52,9 +52,9 @@ Outcome<PyObject*> dict_class() {
   return PendingError::fetch();
 }
 
-// The Dict class, PanicException, the interned names and the result template are process-wide;
-// another interpreter using them corrupts its type cache (classes are told apart by per-interpreter
-// version tags) or frees memory of an allocator not its own. The slot refuses sub-interpreters that
+// The Dict class, PanicException, the interned names and the result template are process-wide
+// (process_objects.h); another interpreter using them corrupts its type cache (classes are told
+// apart by per-interpreter version tags) or frees memory of an allocator not its own. The slot refuses sub-interpreters that
 // check their extensions; legacy ones do not check, so exec refuses them here.
 Outcome<Done> refuse_subinterpreter(PyObject* module) {
   if (PyInterpreterState_Get() == PyInterpreterState_Main()) return Done{};

@@ -6,7 +6,7 @@
 #include <exception>
 #include <new>
 
-#include "once.h"
+#include "process_objects.h"
 
 namespace tagatlas::py {
 namespace {
@@ -19,8 +19,6 @@ constexpr char kPanicDoc[] =
     "typically propagates all the way up the stack and ends the interpreter; a plain\n"
     "`except Exception:` does not catch it.";
 constexpr char kGenericFault[] = "internal fault in the tagatlas extension";
-
-Once<PyObject> panic_class;
 
 // A fault while turning a fault into an exception: there is no safe way left to report it.
 [[noreturn]] void abort_uncaught() noexcept {
@@ -46,13 +44,13 @@ void raise_panic(std::string_view message) noexcept {
 }  // namespace
 
 PyObject* panic_exception_class() {
-  return panic_class.get([] {
+  return process_objects.panic_class.get([] {
     return PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException, nullptr);
   });
 }
 
 bool is_panic(PyObject* exception) {
-  PyObject* type = panic_class.peek();
+  PyObject* type = process_objects.panic_class.peek();
   return type != nullptr && PyObject_TypeCheck(exception, reinterpret_cast<PyTypeObject*>(type));
 }
 

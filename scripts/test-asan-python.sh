@@ -9,7 +9,8 @@ cd "$ROOT"
 
 build=build/py-asan
 cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAGATLAS_SANITIZE=ON \
-  -DTAGATLAS_BUILD_PYTHON=ON -DTAGATLAS_BUILD_TESTS=OFF -DPython3_EXECUTABLE="$PY" >/dev/null
+  -DTAGATLAS_BUILD_PYTHON=ON -DTAGATLAS_BUILD_TESTS=OFF -DTAGATLAS_INSTALL=OFF \
+  -DPython3_EXECUTABLE="$PY" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # A package tree with the sanitized extension beside the package's Python files.

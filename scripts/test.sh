@@ -17,6 +17,9 @@ cpp_suite() {  # build dir, extra cmake args...
 cpp_suite build/cpp -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cpp_suite build/cpp-asan -DCMAKE_BUILD_TYPE=Debug -DTAGATLAS_SANITIZE=ON
 
+# The C++ package installed and used by a separate CMake project and through pkg-config.
+bash "$ROOT/scripts/test-cpp-package.sh"
+
 install_package
 log "Python tests"
 "$PY" -m pytest -q -p no:randomly "$@"
@@ -27,3 +30,6 @@ bash "$ROOT/scripts/test-pydicom-suite.sh"
 
 # The same Python suite against the sanitized extension.
 bash "$ROOT/scripts/test-asan-python.sh"
+
+# The sdist and the wheel, built and smoke-tested as users get them.
+bash "$ROOT/scripts/test-wheel.sh"

@@ -11,9 +11,10 @@ then each data set in tag order, each sequence's items right after it), with its
 ("0008,1115[0].0008,1140[1].0008,1150"; in an array of DICOM JSON data sets the data set's index
 comes first, "[2].0010,0010"). A private element is named with the creator its block's creator
 element gives in the same item; `tagatlas.naming` says how each element is named and what
-"unknown" means.
+"unknown" means. `iter_explain` gives the same rows one at a time, for inputs whose rows would
+not fit in memory; items nested to any depth are walked.
 
-DICOM files are read with pydicom, the optional `dicom` extra (`pip install 'tagatlas[dicom]'`),
+Only regular files are opened (a FIFO or a device is refused before it is read). DICOM files are read with pydicom, the optional `dicom` extra (`pip install 'tagatlas[dicom]'`),
 with large values left in the file. A file without the 128-byte preamble and "DICM" marker is read
 only when it starts like a bare data set (a tag of group 0002 or 0008, in either byte order).
 DICOM JSON needs nothing beyond the standard library.
@@ -23,13 +24,15 @@ from __future__ import annotations
 
 import json
 import os
-import struct
+from collections import deque
+from collections.abc import Iterator
 
 from ._dicom import dicom_json
-from ._dicom.model import is_private_group
+from ._dicom.model import Occurrence, is_private_group
+from ._dicom.regular import open_regular
 from .naming import Explained, Namer, default_namer
 
-__all__ = ["explain", "Explained", "ExplainError"]
+__all__ = ["explain", "iter_explain", "Explained", "ExplainError", "NotDicomError"]
 
 JSON = "json"
 DICOM = "dicom"
@@ -43,6 +46,10 @@ _BARE_STARTS = (b"\x02\x00", b"\x08\x00", b"\x00\x02", b"\x00\x08")
 
 class ExplainError(ValueError):
     """Input that is neither a readable DICOM file nor DICOM JSON; the message says why."""
+
+
+class NotDicomError(ExplainError):
+    """Input that is neither DICOM nor DICOM JSON at all, as opposed to a damaged DICOM file."""
 
 
 def sniff(head: bytes) -> str | None:
@@ -68,10 +75,23 @@ def explain(
     document (a dict, or a list of data sets), or a pydicom Dataset. `private_only` keeps the
     elements of private groups (private creator elements included).
 
-    Raises OSError when the file cannot be read, ExplainError for input that is neither DICOM
-    nor DICOM JSON, `dicom_file.PydicomMissingError` (an ImportError) for a DICOM file without
-    pydicom installed, `dicom_json.DicomJsonError` for a parsed document of the wrong shape, and
-    what `tagatlas.open` raises for a dictionary that does not open.
+    Raises OSError when the file cannot be read (a path that is not a regular file included),
+    ExplainError for input that is neither DICOM nor DICOM JSON or that pydicom cannot read,
+    `dicom_file.PydicomMissingError` (an ImportError) for a DICOM file without pydicom installed,
+    `dicom_json.DicomJsonError` for a parsed document of the wrong shape, and what
+    `tagatlas.open` raises for a dictionary that does not open.
+    """
+    return list(iter_explain(source, dictionary, private_only=private_only))
+
+
+def iter_explain(
+    source, dictionary: str | os.PathLike[str] | Namer | None = None, *, private_only: bool = False
+) -> Iterator[Explained]:
+    """The rows of `explain`, named one at a time as they are taken.
+
+    The input is read and checked in this call, so each error `explain` raises comes from here
+    before any row; what stays in memory while the rows are taken is the input as read, not the
+    rows. A DICOM JSON document is walked once to check its shape before its rows are made.
     """
     if isinstance(dictionary, Namer):
         namer = dictionary
@@ -80,7 +100,7 @@ def explain(
     if isinstance(source, (str, os.PathLike)):
         found = _read_path(source, namer)
     elif isinstance(source, (dict, list)):
-        found = dicom_json.occurrences(source)
+        found = _checked_json(source)
     elif hasattr(source, "get_item") and hasattr(source, "original_encoding"):
         from ._dicom import dicom_file
 
@@ -90,14 +110,21 @@ def explain(
             f"explain() takes a path, a DICOM JSON document or a pydicom Dataset, "
             f"not {type(source).__name__}"
         )
+    name = namer.name
     if private_only:
-        return [namer.name(o) for o in found if is_private_group(o.group)]
-    return [namer.name(o) for o in found]
+        return (name(o) for o in found if is_private_group(o.group))
+    return map(name, found)
 
 
-def _read_path(path: str | os.PathLike[str], namer: Namer):
+def _checked_json(document) -> Iterator[Occurrence]:
+    """The occurrences of a DICOM JSON document, after one walk that refuses a misshapen one."""
+    deque(dicom_json.occurrences(document), maxlen=0)
+    return dicom_json.occurrences(document)
+
+
+def _read_path(path: str | os.PathLike[str], namer: Namer) -> Iterator[Occurrence]:
     shown = os.fsdecode(path)
-    with open(path, "rb") as f:
+    with open_regular(path) as f:
         head = f.read(_PREAMBLE + len(_MAGIC))
         kind = sniff(head)
         if kind == JSON:
@@ -106,22 +133,32 @@ def _read_path(path: str | os.PathLike[str], namer: Namer):
         try:
             document = json.loads(data)
         except (ValueError, RecursionError) as e:
-            raise ExplainError(f"{shown}: not valid JSON: {e}") from None
+            raise NotDicomError(f"{shown}: not valid JSON: {e}") from None
+        del data  # the text is not needed beside the document it gave
         try:
-            # Walked here, so that a misshapen document fails before anything is shown.
-            return list(dicom_json.occurrences(document))
+            return _checked_json(document)
         except dicom_json.DicomJsonError as e:
-            raise ExplainError(f"{shown}: not DICOM JSON: {e}") from None
+            raise NotDicomError(f"{shown}: not DICOM JSON: {e}") from None
     if kind is None:
-        raise ExplainError(
+        raise NotDicomError(
             f"{shown}: neither a DICOM file (no 'DICM' marker after a 128-byte preamble) "
             "nor DICOM JSON"
         )
     from ._dicom import dicom_file
 
-    data_set = dicom_file.read(path, force=kind == BARE_DICOM)
     try:
-        return list(dicom_file.occurrences(data_set, namer.is_sequence))
-    except (ValueError, KeyError, IndexError, EOFError, NotImplementedError, struct.error) as e:
-        # Damage that pydicom meets only when a sequence is read.
-        raise ExplainError(f"{shown}: not readable as DICOM: {e}") from e
+        data_set = dicom_file.read(path, force=kind == BARE_DICOM)
+        # Walked in full here: pydicom reads sequences left in the file only when they are
+        # reached, and damage found there must fail before any row is shown.
+        return iter(list(dicom_file.occurrences(data_set, namer.is_sequence)))
+    except (OSError, ImportError):
+        raise
+    except dicom_file.DicomReadError as e:
+        raise ExplainError(str(e)) from None
+    except Exception as e:  # pydicom reports damage met in a sequence with many exception types
+        raise ExplainError(f"{shown}: not readable as DICOM: {_one_line(e)}") from None
+
+
+def _one_line(error: Exception) -> str:
+    text = " ".join(str(error).split())
+    return text or type(error).__name__

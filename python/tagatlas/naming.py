@@ -167,6 +167,10 @@ class Namer:
         if private and creator_slot(element) is not None:
             if creator is None:
                 return _unknown("no creator")
+            if not _encodable(creator):
+                # Text no dictionary can hold (a lone surrogate from a JSON escape) names no
+                # creator of any dictionary; the lookup would refuse to encode it.
+                return _unknown("creator")
             found = find_element(self._dict, group, element, creator)
             if found is not None:
                 return _from_entry(found.entry, found.form)
@@ -244,6 +248,14 @@ def _from_entry(entry: dict, form: str) -> _Named:
         dictionary_vr=None if vr == UNKNOWN_VR else vr, vm=vm, retired=entry["retired"],
         sources=tuple(entry["sources"]), mask=mask, match=form, text=text,
     )  # fmt: skip
+
+
+def _encodable(text: str) -> bool:
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
 
 
 def _differs(stated: str | None, dictionary_vr: str | None) -> bool:

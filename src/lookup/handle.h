@@ -7,11 +7,11 @@
 #include <span>
 #include <string_view>
 
-#include "lookup/error.h"
-#include "lookup/search.h"
-#include "lookup/view.h"
-#include "schema/records.h"
-#include "schema/result.h"
+#include "error.h"
+#include "search.h"
+#include "view.h"
+#include "../schema/records.h"
+#include "../schema/result.h"
 
 namespace tagatlas {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "lookup/view.h"
-#include "schema/records.h"
+#include "view.h"
+#include "../schema/records.h"
 
 namespace tagatlas {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "schema/records.h"
+#include "../schema/records.h"
 
 namespace tagatlas {
 

@@ -7,9 +7,9 @@
 #include <span>
 #include <string_view>
 
-#include "schema/bytes.h"
-#include "schema/constants.h"
-#include "schema/vr.h"
+#include "bytes.h"
+#include "constants.h"
+#include "vr.h"
 
 namespace tagatlas {
 

@@ -10,7 +10,7 @@ CPython's own copy of the character database. The table is built from Unicode 15
 3.13 carries 15.1.0, which changed no case mapping. Should a version ever differ in a mapping, the
 code point goes into ALLOWED with the reason.
 
-With --table it is the Python writer's table (python/tagatlas/_casemap.py), generated from the
+With --table it is the Python writer's table (python/tagatlas/_format/casemap.py), generated from the
 same data as the library's: every mapping must be equal, whatever the running Python's version.
 """
 

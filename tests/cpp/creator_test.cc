@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <initializer_list>
 #include <ostream>
@@ -92,6 +93,13 @@ INSTANTIATE_TEST_SUITE_P(
         CanonicalCase{"PastMaxCopied", "\xF4\x90\x80\x80" "z", "\xF4\x90\x80\x80" "Z"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Test names of the character cases: U0009 for U+0009.
+std::string code_point_name(const ::testing::TestParamInfo<char32_t>& info) {
+  char name[16];
+  std::snprintf(name, sizeof name, "U%04X", static_cast<unsigned>(info.param));
+  return name;
+}
+
 class WhiteSpaceCharacter : public ::testing::TestWithParam<char32_t> {};
 
 TEST_P(WhiteSpaceCharacter, SeparatesAndIsTrimmed) {
@@ -102,7 +110,8 @@ TEST_P(WhiteSpaceCharacter, SeparatesAndIsTrimmed) {
   EXPECT_EQ(canonicalize_creator(ws), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Creator, WhiteSpaceCharacter, ::testing::ValuesIn(kWhiteSpace));
+INSTANTIATE_TEST_SUITE_P(Creator, WhiteSpaceCharacter, ::testing::ValuesIn(kWhiteSpace),
+                         code_point_name);
 
 class NonWhiteSpaceCharacter : public ::testing::TestWithParam<char32_t> {};
 
@@ -113,7 +122,8 @@ TEST_P(NonWhiteSpaceCharacter, StaysInsideItsPiece) {
   EXPECT_EQ(canonicalize_creator(" " + c + " "), c);
 }
 
-INSTANTIATE_TEST_SUITE_P(Creator, NonWhiteSpaceCharacter, ::testing::ValuesIn(kNotWhiteSpace));
+INSTANTIATE_TEST_SUITE_P(Creator, NonWhiteSpaceCharacter, ::testing::ValuesIn(kNotWhiteSpace),
+                         code_point_name);
 
 TEST(CreatorWhitespace, IsExactlyTheWhiteSpaceSet) {
   std::size_t found = 0;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "schema/constants.h"
 #include "schema/creator.h"
 
 namespace tagatlas::testing {
@@ -45,7 +46,7 @@ Image build(const std::vector<Entry>& entries) {
   Image image;
   auto& out = image.bytes;
   out = {'T', 'A', 'T', 'L'};
-  append_u16(out, 2);
+  append_u16(out, kSupportedVersion);
   out.resize(32, 0);
 
   std::vector<std::uint32_t> hashes;

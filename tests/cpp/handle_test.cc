@@ -22,6 +22,7 @@
 #include "lookup/fault.h"
 #include "lookup/handle.h"
 #include "lookup/system_calls.h"
+#include "schema/constants.h"
 
 namespace tagatlas {
 namespace {
@@ -39,6 +40,13 @@ std::vector<unsigned char> header(std::vector<unsigned char> first, std::size_t 
   return first;
 }
 
+// A file of the given length starting with the magic and the version.
+std::vector<unsigned char> versioned(std::uint16_t version, std::size_t len) {
+  return header({kMagic[0], kMagic[1], kMagic[2], kMagic[3],
+                 static_cast<unsigned char>(version & 0xFF), static_cast<unsigned char>(version >> 8)},
+                len);
+}
+
 std::string open_error(const std::string& path) {
   auto r = TatlDict::open(path);
   return r ? std::string("ok") : r.error().message();
@@ -53,11 +61,12 @@ struct FileCase {
 
 std::vector<FileCase> file_cases() {
   const std::vector<unsigned char> tatl = {'T', 'A', 'T', 'L'};
-  auto versioned = [&](unsigned char lo, unsigned char hi, std::size_t len) {
-    auto b = tatl;
-    b.push_back(lo);
-    b.push_back(hi);
-    return header(b, len);
+  // Versions are named relative to the supported one, so a new format version is one constant.
+  const std::uint16_t older = kSupportedVersion - 1;
+  const std::uint16_t newer = kSupportedVersion + 1;
+  const std::uint16_t far = kSupportedVersion + 0x200;
+  auto unsupported = [](std::uint16_t version) {
+    return "unsupported version " + std::to_string(version);
   };
   std::vector<unsigned char> misaligned = build({}).bytes;
   misaligned.push_back(0);
@@ -69,10 +78,11 @@ std::vector<FileCase> file_cases() {
       {"zero magic", header({0, 0, 0, 0, 2, 0}, 64), TatlError::Kind::BadMagic, R"(bad magic bytes \[0, 0, 0, 0\])"},
       {"bad magic", header({'T', 'A', 'T', 'X', 2, 0}, 56), TatlError::Kind::BadMagic,
        R"(bad magic bytes \[84, 65, 84, 88\])"},
-      {"version 1", versioned(1, 0, 56), TatlError::Kind::UnsupportedVersion, "unsupported version 1"},
-      {"version 3", versioned(3, 0, 32), TatlError::Kind::UnsupportedVersion, "unsupported version 3"},
-      {"version 513", versioned(1, 2, 56), TatlError::Kind::UnsupportedVersion, "unsupported version 513"},
-      {"header only", versioned(2, 0, 32), TatlError::Kind::Integrity,
+      {"older version", versioned(older, 56), TatlError::Kind::UnsupportedVersion, unsupported(older)},
+      {"newer version", versioned(newer, 32), TatlError::Kind::UnsupportedVersion, unsupported(newer)},
+      {"version in the high byte", versioned(far, 56), TatlError::Kind::UnsupportedVersion,
+       unsupported(far)},
+      {"header only", versioned(kSupportedVersion, 32), TatlError::Kind::Integrity,
        R"(archive integrity check failed: context error: pointer out of bounds: base (0x[0-9a-f]+) offset -24 not in range \1\.\.\1)"},
       {"misaligned root", misaligned, TatlError::Kind::Integrity,
        R"(archive integrity check failed: context error: unaligned pointer: ptr 0x[0-9a-f]+ unaligned for alignment 4)"},
@@ -91,7 +101,7 @@ TEST(Open, EachFileFailureHasItsKindAndMessage) {
 }
 
 TEST(Open, HeaderOnlyFileReportsTheArchiveStartAsEveryAddress) {
-  const TempFile file(header({'T', 'A', 'T', 'L', 2, 0}, 32));
+  const TempFile file(versioned(kSupportedVersion, 32));
   const std::string message = open_error(file.path());
   std::smatch m;
   ASSERT_TRUE(std::regex_search(message, m, std::regex("base (0x[0-9a-f]+) .* range (0x[0-9a-f]+)\\.\\.(0x[0-9a-f]+)")));
@@ -109,10 +119,11 @@ TEST(Open, HeaderTailIsIgnored) {
 }
 
 TEST(Open, VersionIsReportedAsANumber) {
-  const TempFile file(header({'T', 'A', 'T', 'L', 3, 0}, 40));
+  const std::uint16_t newer = kSupportedVersion + 1;
+  const TempFile file(versioned(newer, 40));
   auto r = TatlDict::open(file.path());
   ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.error().version(), 3);
+  EXPECT_EQ(r.error().version(), newer);
 }
 
 TEST(Open, SystemErrorsCarryTextAndCode) {

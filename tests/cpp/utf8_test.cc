@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "schema/utf8.h"
@@ -13,6 +15,18 @@ struct Case {
   std::string bytes;
   bool valid;
 };
+
+// Failure messages and test names say what the case is, not its bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.what; }
+
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+  std::string name;
+  for (const char* p = info.param.what; *p != '\0'; ++p) {
+    if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
+    else if (*p == ' ' || *p == '-') name += '_';
+  }
+  return name;
+}
 
 class Utf8Validity : public ::testing::TestWithParam<Case> {};
 
@@ -35,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"lead F5", "\xF5\x80\x80\x80", false}, Case{"byte FF", "\xFF", false},
                       Case{"truncated at end", "ab\xE2\x80", false},
                       Case{"continuation missing mid-text", "\xE2\x80" "a", false},
-                      Case{"valid then invalid", "\xC3\x9F\xC3", false}));
+                      Case{"valid then invalid", "\xC3\x9F\xC3", false}),
+    case_name);
 
 TEST(Utf8, DecodeReportsLengthAndRejectsBadLeadsAsSingleBytes) {
   const std::string text = "a\xC3\x9F\xE2\x80\x94\xF0\x9F\x98\x80\x80";

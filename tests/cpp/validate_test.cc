@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,14 @@ struct RecordCase {
   std::string expected_tail;
 };
 
+// Names the case by the record and the values written into it: Record7Block0Retired0Vr35.
+std::string record_case_name(const RecordCase& c) {
+  return "Record" + std::to_string(c.record) + "Block" + std::to_string(c.block) + "Retired" +
+         std::to_string(c.retired) + "Vr" + std::to_string(c.vr);
+}
+
+void PrintTo(const RecordCase& c, std::ostream* os) { *os << record_case_name(c); }
+
 class RecordChecks : public ::testing::TestWithParam<RecordCase> {};
 
 TEST_P(RecordChecks, ReportsFirstBadFieldOfFirstBadRecord) {
@@ -244,7 +253,8 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{
             1, 5, 9, 18,
             "1: check failed for struct member element_is_block_offset: check failed for bool: expected 0 or 1, found 5"},
-        RecordCase{2, 0, 0, 255, "2: check failed for struct member vr: invalid tag for enum: 255"}));
+        RecordCase{2, 0, 0, 255, "2: check failed for struct member vr: invalid tag for enum: 255"}),
+    [](const auto& info) { return record_case_name(info.param); });
 
 TEST(Validate, HighestValidValuesPass) {
   Image image = build(entries(2));

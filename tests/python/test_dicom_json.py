@@ -80,6 +80,24 @@ def test_dicomweb_array_prefixes_the_data_set_index(dict_path):
     ]
 
 
+def test_creator_of_one_item_is_not_the_next_items(dict_path):
+    first = {"00190010": el("LO", "ACME 1.0"), "0019100C": el("DS", 1)}
+    doc = {"00081115": el("SQ", first, {"0019100C": el("DS", 2)}, first),
+           "0019100C": el("DS", 3)}  # fmt: skip
+    rows = {r.path: (r.creator, r.unknown) for r in explain(doc, dict_path)}
+    assert rows["0008,1115[0].0019,100C"] == ("ACME 1.0", None)
+    assert rows["0008,1115[1].0019,100C"] == (None, "no creator")
+    assert rows["0008,1115[2].0019,100C"] == ("ACME 1.0", None)
+    assert rows["0019,100C"] == (None, "no creator")  # nor the data set's around them
+
+
+def test_element_at_the_start_of_a_block_has_its_creator(dict_path):
+    doc = {"00190010": el("LO", "ACME 1.0"), "00191000": el("US", 1), "00190FFF": el("US", 1)}
+    rows = {r.tag: r for r in explain(doc, dict_path)}
+    assert (rows["0019,1000"].creator, rows["0019,1000"].unknown) == ("ACME 1.0", "element")
+    assert (rows["0019,0FFF"].creator, rows["0019,0FFF"].unknown) == (None, "tag")
+
+
 def test_creator_element_without_value_names_no_creator():
     doc = {"00190010": el("LO"), "00190011": el("LO", "  "), "00191001": el("US", 1),
            "00191101": el("US", 1)}  # fmt: skip
@@ -94,6 +112,9 @@ def test_creator_element_without_value_names_no_creator():
         ({"0010001": el("PN")}, "the data set: key '0010001' is not a tag (8 hex digits)"),
         ({"00100010": "Doe"}, "0010,0010: an element must be an object, not a string"),
         ({"00100010": {"vr": "pn"}}, "0010,0010: vr 'pn' is not two capital letters"),
+        ({"00100010": {"vr": "PNX"}}, "0010,0010: vr 'PNX' is not two capital letters"),
+        ({"00100010": {"vr": "P"}}, "0010,0010: vr 'P' is not two capital letters"),
+        ({"00100010": {"vr": "PN\n"}}, "0010,0010: vr 'PN\\n' is not two capital letters"),
         ({"00081115": {"vr": "SQ", "Value": {}}},
          "0008,1115: the Value of a sequence must be an array"),
         ({"00081115": el("SQ", None)}, "0008,1115[0]: an item must be an object, not null"),
@@ -158,11 +179,11 @@ def test_cli_input_that_is_not_dicom(capsys, tmp_path, content, message):
     assert err.count("\n") == 1
 
 
-@pytest.mark.parametrize("make", ["missing", "directory"])
+@pytest.mark.parametrize("make", ["missing", "dangling link"])
 def test_cli_unreadable_input(capsys, tmp_path, make):
     path = tmp_path / "x"
-    if make == "directory":
-        path.mkdir()
+    if make == "dangling link":
+        path.symlink_to(tmp_path / "nowhere")
     status, out, err = run(capsys, "explain", path)
     assert (status, out) == (2, "")
     assert err.startswith(f"tagatlas: error: cannot read {path}: ") and err.count("\n") == 1

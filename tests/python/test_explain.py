@@ -153,6 +153,23 @@ def test_sequence_stored_as_un_is_walked(tmp_path, dict_path):
         "PatientName", None)  # fmt: skip
 
 
+@pytest.mark.parametrize("implicit", [False, True])
+def test_creator_of_one_item_is_not_the_next_items(tmp_path, dict_path, implicit):
+    def first():
+        return item((0x00190010, "LO", "ACME 1.0"), (0x0019100C, "DS", "1"))
+
+    ds = item((0x00081115, "SQ", Sequence([first(), item((0x0019100C, "DS", "2")), first()])),
+              (0x0019100C, "DS", "3"))  # fmt: skip
+    rows = by_path(explain(save(ds, tmp_path / "s.dcm", implicit), dict_path))
+    got = {p: (rows[p].creator, rows[p].unknown) for p in rows if p.endswith("0019,100C")}
+    assert got == {
+        "0008,1115[0].0019,100C": ("ACME 1.0", None),
+        "0008,1115[1].0019,100C": (None, "no creator"),
+        "0008,1115[2].0019,100C": ("ACME 1.0", None),
+        "0019,100C": (None, "no creator"),
+    }
+
+
 def test_private_only(tmp_path, dict_path):
     rows = explain(save(nested(), tmp_path / "n.dcm"), dict_path, private_only=True)
     assert rows and all(r.private for r in rows)

@@ -5,13 +5,15 @@
     tagatlas info FILE
     tagatlas search WORDS... [--public|--private] [--creator C] [--retired|--current]
                     [--descriptions] [--json] [--dict FILE]
-    tagatlas explain INPUT [--json] [--private-only] [--dict FILE]
+    tagatlas explain INPUT... [--json|--jsonl] [--summary] [--private-only]
+                     [--deid [--deid-option NAME]...] [--dict FILE]
 
-Exit status: 0 on success; 1 when `lookup` finds no entry or `info` finds a file that does not
-open; 2, with one line on stderr, for bad arguments, for files that cannot be read or written
-(`info`, `build -o` and the `build` inputs take only regular files, and `build -o` is never one
-of the inputs, also through a link), for a damaged dictionary met by `lookup` and for
-output that cannot be written (a full disk, a closed standard output). No error shows a traceback.
+Exit status: 0 on success; 1 when `lookup` finds no entry, `info` finds a file that does not
+open, or `explain` could not read a file found in a folder; 2, with one line on stderr, for bad
+arguments, for files that cannot be read or written (`info`, `build -o` and the `build` inputs
+take only regular files, and `build -o` is never one of the inputs, also through a link), for a
+damaged dictionary met by `lookup` or `explain` and for output that cannot be written (a full
+disk, a closed standard output). No error shows a traceback.
 Text that the output's encoding cannot hold is written as backslash escapes (`\\u03b3`).
 
 Each subcommand is one module of this package with `add_arguments(parser)` and `run(args)`, listed

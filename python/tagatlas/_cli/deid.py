@@ -47,26 +47,47 @@ def checked_options(names: list[str] | None) -> frozenset[str]:
         raise CommandError(f"--deid-option: {e}") from None
 
 
-def actions(profile, rows, options: frozenset[str]) -> list[str | None]:
-    """Each explained row's action code, None where the profile lists nothing (or knows nothing)."""
-    out = []
-    for r in rows:
-        group, element = int(r.tag[:4], 16), int(r.tag[5:], 16)
-        out.append(profile.action(group, element, r.creator, options=options))
-    return out
+class Actions:
+    """The action of each explained row under one profile and options, counted as they go by,
+    so that the closing summary needs no row kept."""
 
+    def __init__(self, profile, options: frozenset[str]) -> None:
+        self.profile = profile
+        self.options = options
+        self._elements = 0
+        self._by_action: Counter = Counter()
+        self._private: Counter = Counter()
+        self._unknown: set[str] = set()
 
-def summary_lines(profile, rows, codes: list[str | None], options: frozenset[str]) -> list[str]:
-    """The closing summary of `explain --deid`."""
-    if not profile.has_facts:
-        return ["deid: the dictionary carries no de-identification facts"]
-    under = "Basic Profile" + (f" with {', '.join(sorted(options))}" if options else "")
-    by_action = Counter(code or NOT_LISTED for code in codes)
-    shown = ", ".join(f"{code} {n}" for code, n in sorted(by_action.items()))
-    private = [code for r, code in zip(rows, codes) if r.private]
-    unknown = sorted({r.creator for r in rows if r.unknown == "creator" and r.creator})
-    return [
-        f"deid ({under}): {len(rows)} elements: {shown}",
-        f"private elements: {private.count('K')} kept as safe, {private.count('X')} removed",
-        "creators not known: " + (", ".join(map(repr, unknown)) if unknown else "none"),
-    ]
+    def action(self, group: int, element: int, creator: str | None) -> str | None:
+        return self.profile.action(group, element, creator, options=self.options)
+
+    def code(self, r) -> str | None:
+        """The row's action code, None where the profile lists nothing (or knows nothing);
+        counted for the summary."""
+        code = self.action(int(r.tag[:4], 16), int(r.tag[5:], 16), r.creator)
+        self._elements += 1
+        self._by_action[code or NOT_LISTED] += 1
+        if r.private:
+            self._private[code] += 1
+        if r.unknown == "creator" and r.creator:
+            self._unknown.add(r.creator)
+        return code
+
+    def private_kept_removed(self) -> tuple[int, int]:
+        """The private elements counted so far that are kept as safe ("K") and removed ("X")."""
+        return self._private["K"], self._private["X"]
+
+    def summary_lines(self) -> list[str]:
+        """The closing summary of `explain --deid`."""
+        if not self.profile.has_facts:
+            return ["deid: the dictionary carries no de-identification facts"]
+        options = self.options
+        under = "Basic Profile" + (f" with {', '.join(sorted(options))}" if options else "")
+        shown = ", ".join(f"{code} {n}" for code, n in sorted(self._by_action.items()))
+        unknown = sorted(self._unknown)
+        return [
+            f"deid ({under}): {self._elements} elements: {shown}",
+            "private elements: {} kept as safe, {} removed".format(*self.private_kept_removed()),
+            "creators not known: " + (", ".join(map(repr, unknown)) if unknown else "none"),
+        ]

@@ -23,8 +23,8 @@ from collections.abc import Iterable, Iterator, Sequence
 from typing import TextIO
 
 __all__ = [
-    "visible", "columns", "wrapped", "write_lines", "write_json", "terminal_width",
-    "escaping_streams", "write_or_discard", "report", "discard", "PROG",
+    "visible", "cut", "columns", "wrapped", "JsonRows", "write_lines", "write_json",
+    "terminal_width", "escaping_streams", "write_or_discard", "report", "discard", "PROG",
 ]
 
 PROG = "tagatlas"
@@ -45,9 +45,23 @@ def visible(text: str) -> str:
     return _CONTROLS.sub(lambda m: repr(m.group())[1:-1], text)
 
 
-def columns(headers: Sequence[str], rows: Iterable[Sequence[str]]) -> list[str]:
-    """The header and the rows as lines of left-aligned columns, without trailing spaces."""
-    table = [list(headers)] + [[visible(cell) for cell in row] for row in rows]
+def cut(text: str, limit: int) -> str:
+    """`text` if it has at most `limit` characters, else its start and "…" in `limit`."""
+    return text if len(text) <= limit else text[: limit - 1] + "…"
+
+
+def columns(
+    headers: Sequence[str], rows: Iterable[Sequence[str]], limit: int | None = None
+) -> list[str]:
+    """The header and the rows as lines of left-aligned columns, without trailing spaces.
+
+    With `limit`, a cell longer than `limit` characters is cut (`cut`), so that one long value
+    cannot widen every line of the table.
+    """
+    if limit is None:
+        table = [list(headers)] + [[visible(cell) for cell in row] for row in rows]
+    else:
+        table = [list(headers)] + [[cut(visible(cell), limit) for cell in row] for row in rows]
     widths = [max(len(row[i]) for row in table) for i in range(len(headers))]
     return [
         _GAP.join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip() for row in table
@@ -179,3 +193,33 @@ def discard(stream) -> None:
         os.dup2(null, fd)
     finally:
         os.close(null)
+
+
+class JsonRows:
+    """Writes items as they come: a JSON array of one item a line, or JSON Lines (`lines`).
+
+    The array is opened by the first item and closed by `close`, which writes "[]" when there
+    was none; text is escaped as `write_json` escapes it.
+    """
+
+    def __init__(self, stream: TextIO, *, lines: bool = False) -> None:
+        self._stream = stream
+        self._encoding = _encoding(stream)
+        self._lines = lines
+        self.count = 0
+
+    def write(self, item: object) -> None:
+        text = json.dumps(item, ensure_ascii=False)
+        try:
+            text.encode(self._encoding)
+        except UnicodeEncodeError:
+            text = json.dumps(item)
+        if self._lines:
+            self._stream.write(text + "\n")
+        else:
+            self._stream.write(("[\n" if self.count == 0 else ",\n") + text)
+        self.count += 1
+
+    def close(self) -> None:
+        if not self._lines:
+            self._stream.write("[]\n" if self.count == 0 else "\n]\n")

@@ -2,5 +2,6 @@
 
 `tag` (tag arguments in pydicom's forms, tags as text), `model` (`Occurrence`, the element a reader
 met, and the rules of private groups and creator elements), `dicom_file` (DICOM files through
-pydicom) and `dicom_json` (DICOM JSON). Nothing here imports the package's public modules.
+pydicom), `dicom_json` (DICOM JSON) and `regular` (opening
+inputs only when they are regular files). Nothing here imports the package's public modules.
 """

@@ -14,6 +14,7 @@ from __future__ import annotations
 
 import os
 from collections.abc import Callable, Iterator
+from itertools import chain
 
 from .model import Occurrence, creator_of, is_creator_element
 from .tag import tag_text
@@ -28,6 +29,10 @@ INSTALL_HINT = "reading DICOM files needs pydicom: pip install 'tagatlas[dicom]'
 # The item tag (FFFE,E000) as implicit VR little endian writes it, the encoding of a sequence's
 # content wherever the data does not state its VR (implicit VR, and "UN" in explicit VR).
 _ITEM_TAG = b"\xfe\xff\x00\xe0"
+
+
+# The VRs of a raw element that may hold sequence items: SQ, UN, and none stated (implicit VR).
+_MAY_HOLD_ITEMS = frozenset(["SQ", "UN", None])
 
 
 class PydicomMissingError(ImportError):
@@ -61,7 +66,10 @@ def read(path: str | os.PathLike[str], *, force: bool = False):
     except OSError:
         raise
     except Exception as e:  # pydicom reports damaged data with many exception types
-        raise DicomReadError(f"{os.fsdecode(path)}: not readable as DICOM: {e}") from e
+        # One line whatever pydicom's message holds; a data set nested deeper than pydicom's
+        # reader can recurse ends here too (RecursionError).
+        reason = " ".join(str(e).split()) or type(e).__name__
+        raise DicomReadError(f"{os.fsdecode(path)}: not readable as DICOM: {reason}") from e
 
 
 def occurrences(
@@ -76,11 +84,34 @@ def occurrences(
     pydicom = _pydicom()
     meta = getattr(data_set, "file_meta", None)
     if meta:
-        yield from _walk(pydicom, meta, "", is_sequence)
-    yield from _walk(pydicom, data_set, "", is_sequence)
+        yield from _walk(pydicom, meta, is_sequence)
+    yield from _walk(pydicom, data_set, is_sequence)
 
 
-def _walk(pydicom, ds, prefix: str, is_sequence) -> Iterator[Occurrence]:
+def _walk(pydicom, top, is_sequence) -> Iterator[Occurrence]:
+    # A stack of iterators over the elements of the items being read, one per depth, so that
+    # nesting costs no Python frames.
+    stack = [iter(_item(pydicom, top, "", is_sequence))]
+    while stack:
+        for occurrence, items in stack[-1]:
+            yield occurrence
+            if items:
+                path = occurrence.path
+                stack.append(chain.from_iterable(
+                    _item(pydicom, item, f"{path}[{i}].", is_sequence)
+                    for i, item in enumerate(items)
+                ))  # fmt: skip
+                break
+        else:
+            stack.pop()
+
+
+def _item(pydicom, ds, prefix: str, is_sequence) -> Iterator[tuple[Occurrence, list]]:
+    """The elements of one data set or item in tag order, each with its items if a sequence.
+
+    Creators come from this item's own creator elements: a block reserved in one item says
+    nothing of the next.
+    """
     raw_type = pydicom.dataelem.RawDataElement
     # Only a data set read as implicit VR holds converted elements (sequences) whose VR is the
     # reader's guess; one built in memory (None) states its VRs.
@@ -98,10 +129,11 @@ def _walk(pydicom, ds, prefix: str, is_sequence) -> Iterator[Occurrence]:
         stated = elem.VR if raw or not implicit else None
         creator = creator_of(group, element, creators)
         path = prefix + tag_text(group, element, parentheses=False)
-        yield Occurrence(path, group, element, stated, creator)
-        items = _items(pydicom, ds, tag, elem, raw, is_sequence, creator)
-        for i, item in enumerate(items):
-            yield from _walk(pydicom, item, f"{path}[{i}].", is_sequence)
+        occurrence = Occurrence(path, group, element, stated, creator)
+        if raw and elem.VR not in _MAY_HOLD_ITEMS:
+            yield occurrence, ()  # most elements: a stated VR that is not SQ holds no items
+        else:
+            yield occurrence, _items(pydicom, ds, tag, elem, raw, is_sequence, creator)
 
 
 def _items(pydicom, ds, tag, elem, raw: bool, is_sequence, creator) -> list:

@@ -15,6 +15,7 @@ from __future__ import annotations
 
 import re
 from collections.abc import Iterator
+from itertools import chain
 
 from .model import Occurrence, creator_of, is_creator_element
 from .tag import tag_text
@@ -33,19 +34,42 @@ def occurrences(document: object) -> Iterator[Occurrence]:
     """Every data element of a DICOM JSON document, items after their sequence, in tag order.
 
     For an array of data sets each path starts with the data set's index, "[2].0010,0010".
-    Raises DicomJsonError, naming the place, for a structure DICOM JSON does not allow.
+    Raises DicomJsonError, naming the place, for a structure DICOM JSON does not allow. Items are
+    walked with a stack of their own, so any depth of nesting is read.
     """
     if isinstance(document, dict):
-        yield from _data_set(document, "")
+        yield from _walk(_item(document, ""))
     elif isinstance(document, list):
         for i, data_set in enumerate(document):
             if not isinstance(data_set, dict):
                 raise DicomJsonError(f"[{i}]: a data set must be an object, not {_kind(data_set)}")
-            yield from _data_set(data_set, f"[{i}].")
+            yield from _walk(_item(data_set, f"[{i}]."))
     else:
         raise DicomJsonError(
             f"expected a data set (an object) or an array of data sets, not {_kind(document)}"
         )
+
+
+def _walk(top: list) -> Iterator[Occurrence]:
+    # Each level is an iterator over (occurrence, items) of the items being read at that depth.
+    stack = [iter(top)]
+    while stack:
+        for occurrence, items in stack[-1]:
+            yield occurrence
+            if items:
+                path = occurrence.path
+                stack.append(chain.from_iterable(
+                    _item(_checked(item, path, i), f"{path}[{i}].") for i, item in enumerate(items)
+                ))  # fmt: skip
+                break
+        else:
+            stack.pop()
+
+
+def _checked(item: object, path: str, i: int) -> dict:
+    if not isinstance(item, dict):
+        raise DicomJsonError(f"{path}[{i}]: an item must be an object, not {_kind(item)}")
+    return item
 
 
 def _kind(value: object) -> str:
@@ -58,7 +82,12 @@ def _where(prefix: str) -> str:
     return prefix[:-1] if prefix else "the data set"
 
 
-def _data_set(data_set: dict, prefix: str) -> Iterator[Occurrence]:
+def _item(data_set: dict, prefix: str) -> list[tuple[Occurrence, list | None]]:
+    """The elements of one data set or item in tag order, each with its items if a sequence.
+
+    Creators are read from this item's own creator elements only: a block reserved in one item
+    says nothing of the next.
+    """
     tags = []
     for key, value in data_set.items():
         if not _KEY.fullmatch(key):
@@ -76,6 +105,7 @@ def _data_set(data_set: dict, prefix: str) -> Iterator[Occurrence]:
         if is_creator_element(group, element):
             creators[tag] = _creator_text(value)
 
+    found = []
     for tag, value in tags:
         group, element = tag >> 16, tag & 0xFFFF
         path = prefix + tag_text(group, element, parentheses=False)
@@ -83,17 +113,11 @@ def _data_set(data_set: dict, prefix: str) -> Iterator[Occurrence]:
         if vr is not None and not (isinstance(vr, str) and _VR.fullmatch(vr)):
             raise DicomJsonError(f"{path}: vr {vr!r} is not two capital letters")
         creator = creator_of(group, element, creators)
-        yield Occurrence(path, group, element, vr, creator)
-        items = value.get("Value")
-        if vr == "SQ" and items is not None:
-            if not isinstance(items, list):
-                raise DicomJsonError(f"{path}: the Value of a sequence must be an array")
-            for i, item in enumerate(items):
-                if not isinstance(item, dict):
-                    raise DicomJsonError(
-                        f"{path}[{i}]: an item must be an object, not {_kind(item)}"
-                    )
-                yield from _data_set(item, f"{path}[{i}].")
+        items = value.get("Value") if vr == "SQ" else None
+        if items is not None and not isinstance(items, list):
+            raise DicomJsonError(f"{path}: the Value of a sequence must be an array")
+        found.append((Occurrence(path, group, element, vr, creator), items))
+    return found
 
 
 def _creator_text(value: dict) -> str | None:
