@@ -112,29 +112,27 @@ _state = _State(read_table(), {}, {}, {})  # the bundled dictionary until use() 
 _public_keywords: dict[str, int] | None = None  # keyword_dict once asked for; keeps its identity
 
 
-def _keywords_of(state: _State) -> dict[str, int]:
-    keywords = state.keywords
-    if keywords is None:
+def _filled(state: _State, slot: str, make):
+    """The part of `state` in `slot`, made by `make(state)` on first need, once."""
+    value = getattr(state, slot)
+    if value is None:
         with _lock:
-            if state.keywords is None:
-                keywords = read_keywords(state.table)
-                keywords.update(state.added_keywords)
-                state.keywords = keywords
-            keywords = state.keywords
-    return keywords
+            value = getattr(state, slot)
+            if value is None:
+                value = make(state)
+                setattr(state, slot, value)
+    return value
+
+
+def _keywords_of(state: _State) -> dict[str, int]:
+    return _filled(state, "keywords", lambda s: {**read_keywords(s.table), **s.added_keywords})
 
 
 def _searched(state: _State, keyword) -> tuple[int | None, bool] | None:
     """(tag, repeater) of `keyword` from a search of the file; None: ask the maps instead."""
     if type(keyword) is not str or not keyword:
         return None
-    search = state.search
-    if search is None:
-        with _lock:
-            if state.search is None:
-                state.search = KeywordSearch(state.table)
-            search = state.search
-    return search.find(keyword)
+    return _filled(state, "search", lambda s: KeywordSearch(s.table)).find(keyword)
 
 
 def _keyword_tag(state: _State):
@@ -197,13 +195,7 @@ def use(path: str | os.PathLike[str] | None = None, *, keep_additions: bool = Tr
 
 
 def _repeater_info(state: _State):
-    repeaters = state.repeaters
-    if repeaters is None:
-        with _lock:
-            if state.repeaters is None:
-                state.repeaters = read_repeaters(state.table)
-            repeaters = state.repeaters
-    return repeaters
+    return _filled(state, "repeaters", lambda s: read_repeaters(s.table))
 
 
 def _keyword_map() -> dict[str, int]:

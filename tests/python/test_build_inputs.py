@@ -12,9 +12,13 @@ from conftest import SANITIZED, run_cli
 from tagatlas.importers.dcmtk import import_dcmtk
 from tagatlas.importers.lines import MAX_LINE
 from tagatlas.importers.result import SourceError
+from tagatlas.importers.sources import SOURCES
 
 LINE = "(0010,0010)\tPN\tPatientName\t1\tDICOM\n"
 MEMORY = 768 << 20  # address space for a child that reads a dictionary source
+FILE_SOURCES = [s for s in SOURCES if s.takes_files]
+# XML documents are parsed whole; every other source is read line by line.
+LINE_SOURCES = [s for s in FILE_SOURCES if not all(f.endswith(".xml") for f in s.files)]
 
 
 def run_build(*argv, memory=None):
@@ -44,11 +48,12 @@ INPUTS = {
 }
 
 
+@pytest.mark.parametrize("flag", [s.flag for s in FILE_SOURCES])
 @pytest.mark.parametrize("kind", INPUTS)
-def test_an_input_that_is_not_a_regular_file_is_refused_at_once(tmp_path, kind):
+def test_an_input_that_is_not_a_regular_file_is_refused_at_once(tmp_path, kind, flag):
     path, what = INPUTS[kind](tmp_path)
     out = tmp_path / "out.tatl"
-    run = run_build("-o", out, "--dcmtk", path, memory=MEMORY)
+    run = run_build("-o", out, flag, path, memory=MEMORY)
     assert (run.returncode, run.stdout) == (2, "")
     assert run.stderr == f"tagatlas: error: cannot read {path}: not a regular file ({what})\n"
     assert not out.exists()
@@ -63,15 +68,15 @@ def test_a_line_over_the_limit_is_an_error_with_its_number(tmp_path):
     assert [e.keyword for e in import_dcmtk([path]).entries] == ["PatientName"]
 
 
-def test_a_gigabyte_line_is_refused_in_bounded_memory(tmp_path):
-    path = tmp_path / "huge.dic"
+@pytest.mark.parametrize("flag", [s.flag for s in LINE_SOURCES])
+def test_a_gigabyte_line_is_refused_in_bounded_memory(tmp_path, flag):
+    path = tmp_path / "huge.txt"
     with open(path, "wb") as f:
-        f.write(LINE.encode())
-        f.truncate(len(LINE) + (1 << 30))  # sparse: a line of a gigabyte of NUL bytes
+        f.truncate(1 << 30)  # sparse: a first line of a gigabyte of NUL bytes
     out = tmp_path / "out.tatl"
-    run = run_build("-o", out, "--dcmtk", path, memory=MEMORY)
+    run = run_build("-o", out, flag, path, memory=MEMORY)
     assert (run.returncode, run.stdout) == (2, "")
-    assert run.stderr == f"tagatlas: error: {path}:2: line longer than {MAX_LINE} bytes\n"
+    assert run.stderr == f"tagatlas: error: {path}:1: line longer than {MAX_LINE} bytes\n"
 
 
 def test_an_unclosed_tag_with_many_blanks_is_reported_in_linear_time(tmp_path):

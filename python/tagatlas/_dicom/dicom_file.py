@@ -14,9 +14,8 @@ from __future__ import annotations
 
 import os
 from collections.abc import Callable, Iterator
-from itertools import chain
 
-from .model import Occurrence, creator_of, is_creator_element
+from .model import Occurrence, creator_of, is_creator_element, walk
 from .tag import tag_text
 
 __all__ = ["PydicomMissingError", "DicomReadError", "DEFER_SIZE", "read", "occurrences"]
@@ -89,21 +88,8 @@ def occurrences(
 
 
 def _walk(pydicom, top, is_sequence) -> Iterator[Occurrence]:
-    # A stack of iterators over the elements of the items being read, one per depth, so that
-    # nesting costs no Python frames.
-    stack = [iter(_item(pydicom, top, "", is_sequence))]
-    while stack:
-        for occurrence, items in stack[-1]:
-            yield occurrence
-            if items:
-                path = occurrence.path
-                stack.append(chain.from_iterable(
-                    _item(pydicom, item, f"{path}[{i}].", is_sequence)
-                    for i, item in enumerate(items)
-                ))  # fmt: skip
-                break
-        else:
-            stack.pop()
+    return walk(_item(pydicom, top, "", is_sequence),
+                lambda item, path, i: _item(pydicom, item, f"{path}[{i}].", is_sequence))
 
 
 def _item(pydicom, ds, prefix: str, is_sequence) -> Iterator[tuple[Occurrence, list]]:

@@ -15,9 +15,8 @@ from __future__ import annotations
 
 import re
 from collections.abc import Iterator
-from itertools import chain
 
-from .model import Occurrence, creator_of, is_creator_element
+from .model import Occurrence, creator_of, is_creator_element, walk
 from .tag import tag_text
 
 __all__ = ["DicomJsonError", "occurrences"]
@@ -51,19 +50,7 @@ def occurrences(document: object) -> Iterator[Occurrence]:
 
 
 def _walk(top: list) -> Iterator[Occurrence]:
-    # Each level is an iterator over (occurrence, items) of the items being read at that depth.
-    stack = [iter(top)]
-    while stack:
-        for occurrence, items in stack[-1]:
-            yield occurrence
-            if items:
-                path = occurrence.path
-                stack.append(chain.from_iterable(
-                    _item(_checked(item, path, i), f"{path}[{i}].") for i, item in enumerate(items)
-                ))  # fmt: skip
-                break
-        else:
-            stack.pop()
+    return walk(top, lambda item, path, i: _item(_checked(item, path, i), f"{path}[{i}]."))
 
 
 def _checked(item: object, path: str, i: int) -> dict:

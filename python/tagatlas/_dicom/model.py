@@ -7,6 +7,8 @@ item: (gggg,0010-00FF) each reserve one block, (gggg,xx00-xxFF), the high byte o
 
 from __future__ import annotations
 
+from collections.abc import Callable, Iterable, Iterator
+from itertools import chain
 from typing import NamedTuple
 
 __all__ = [
@@ -63,3 +65,26 @@ def creator_of(group: int, element: int, creators: dict[int, str]) -> str | None
         return creators[tag]
     slot = creator_slot(element)
     return None if slot is None else creators.get(group << 16 | slot)
+
+
+def walk(top: Iterable[tuple[Occurrence, list]],
+         item: Callable[[object, str, int], Iterable[tuple[Occurrence, list]]],
+         ) -> Iterator[Occurrence]:
+    """Every occurrence of a data set, each sequence's items right after it, without recursion.
+
+    `top` gives the data set's (occurrence, items) pairs, where items is the sequence's items or
+    empty; `item(data, path, i)` gives them for item i of the sequence at `path`. The
+    stack holds an iterator per depth, so nesting costs no Python frames whatever the depth.
+    """
+    stack = [iter(top)]
+    while stack:
+        for occurrence, items in stack[-1]:
+            yield occurrence
+            if items:
+                path = occurrence.path
+                stack.append(chain.from_iterable(
+                    item(data, path, i) for i, data in enumerate(items)
+                ))  # fmt: skip
+                break
+        else:
+            stack.pop()

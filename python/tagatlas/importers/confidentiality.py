@@ -30,6 +30,7 @@ import xml.etree.ElementTree as ET
 from collections import Counter
 from dataclasses import dataclass, field
 
+from .lines import open_regular
 from .result import SourceError
 
 __all__ = [
@@ -222,7 +223,8 @@ def read_confidentiality(path: str | os.PathLike[str]) -> Confidentiality:
     where the document does not have the shape described above, OSError when it cannot be read."""
     where = os.fsdecode(path)
     try:
-        root = ET.parse(path).getroot()
+        with open_regular(path) as f:
+            root = ET.parse(f).getroot()
     except ET.ParseError as e:
         raise SourceError(f"{where}: not XML: {e}") from None
     codes = _read_codes(_find_table(root, CODES_TABLE_ID, where), where)

@@ -21,6 +21,7 @@ from __future__ import annotations
 import os
 import re
 
+from .lines import source_lines
 from .private_rows import private_candidates
 from .result import Candidate, ImportResult, Skip, SourceError, select
 
@@ -50,12 +51,7 @@ def import_dicom3tools(paths, *, source: str = SOURCE) -> ImportResult:
     skipped: list[Skip] = []
     for path in paths:
         name = os.fspath(path)
-        with open(path, encoding="utf-8", newline="") as f:
-            try:
-                lines = f.read().split("\n")
-            except UnicodeDecodeError as e:
-                raise SourceError(f"{name}: not UTF-8 text (byte {e.start})") from None
-        for number, line in enumerate(lines, 1):
+        for number, line in source_lines(path):
             if not line.strip():
                 continue
             where = f"{name}:{number}"

@@ -18,7 +18,7 @@ from collections.abc import Iterator
 from .._format.filekind import file_kind
 from .result import SourceError
 
-__all__ = ["MAX_LINE", "source_lines"]
+__all__ = ["MAX_LINE", "open_regular", "source_lines"]
 
 # Real dictionary lines are under 200 bytes; a line this long is no dictionary's.
 MAX_LINE = 1 << 20

@@ -21,9 +21,11 @@ from __future__ import annotations
 import json
 import os
 import re
+from contextlib import closing
 from dataclasses import replace
 
 from ..description import parse_description
+from .lines import source_lines
 from .pydicom_tables import Tables, import_pydicom
 from .result import ImportResult, SourceError
 
@@ -42,22 +44,20 @@ _START = re.compile(r"export const TAGS\b.*=\s*\{\s*$")
 def read_rows(path: str | os.PathLike[str]) -> list[tuple[str, tuple[str, str, str, str, str]]]:
     """(tag or mask, (VR, VM, name, retired, keyword)) for each row, in file order."""
     name = os.fspath(path)
-    with open(path, encoding="utf-8", newline="") as f:
-        try:
-            lines = f.read().split("\n")
-        except UnicodeDecodeError as e:
-            raise SourceError(f"{name}: not UTF-8 text (byte {e.start})") from None
-    start = next((i for i, line in enumerate(lines) if _START.match(line)), None)
-    if start is None:
-        raise SourceError(f"{name}: no 'export const TAGS ... = {{' line")
+    with closing(source_lines(path)) as lines:
+        if not any(_START.match(line) for _, line in lines):
+            raise SourceError(f"{name}: no 'export const TAGS ... = {{' line")
+        return _rows_until_end(lines, name)
+
+
+def _rows_until_end(lines, name: str) -> list[tuple[str, tuple[str, str, str, str, str]]]:
     rows = []
-    for number in range(start + 1, len(lines)):
-        line = lines[number]
+    for number, line in lines:
         if line.strip() == "};":
             return rows
         if not line.strip():
             continue
-        where = f"{name}:{number + 1}"
+        where = f"{name}:{number}"
         m = _ROW.fullmatch(line)
         if m is None or m["key"] != m["tag"]:
             raise SourceError(f"{where}: not a registry row: {line.strip()[:60]!r}")

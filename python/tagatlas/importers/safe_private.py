@@ -21,6 +21,7 @@ import re
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass
 
+from .lines import open_regular
 from .result import SourceError
 
 TABLE_ID = "table_E.3.10-1"
@@ -74,7 +75,8 @@ def _row(cells: list[str], where: str) -> SafePrivate:
 def read_safe_private(path: str | os.PathLike[str]) -> list[SafePrivate]:
     """All rows of Table E.3.10-1 in table order; raises `SourceError` on any row it cannot read."""
     try:
-        root = ET.parse(path).getroot()
+        with open_regular(path) as f:
+            root = ET.parse(f).getroot()
     except ET.ParseError as exc:
         raise SourceError(f"{os.fspath(path)}: not well-formed XML: {exc}") from None
     table = _find_table(root, path)

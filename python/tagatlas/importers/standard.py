@@ -41,6 +41,7 @@ from collections.abc import Mapping
 from dataclasses import dataclass
 from typing import Any
 
+from .lines import open_regular
 from .result import SourceError
 from .standard_choice import choose
 from .standard_html import Block, cell_blocks
@@ -112,9 +113,9 @@ def data_folder() -> pathlib.Path:
 
 def _read_rows(folder: pathlib.Path, name: str) -> list[Mapping[str, Any]]:
     path = folder / name
-    with open(path, encoding="utf-8") as f:
+    with open_regular(path) as f:
         try:
-            rows = json.load(f)
+            rows = json.loads(f.read().decode("utf-8"))
         except (json.JSONDecodeError, UnicodeDecodeError) as e:
             raise SourceError(f"{path}: not JSON ({e})") from None
     if not isinstance(rows, list) or not all(isinstance(r, dict) for r in rows):

@@ -13,7 +13,9 @@ from __future__ import annotations
 import csv
 import os
 import re
+from contextlib import closing
 
+from .lines import source_lines
 from .private_rows import private_candidates
 from .result import Candidate, ImportResult, Skip, SourceError, select
 
@@ -30,9 +32,10 @@ def import_tcia(paths, *, source: str = SOURCE) -> ImportResult:
     skipped: list[Skip] = []
     for path in paths:
         name = os.fspath(path)
-        with open(path, encoding="utf-8-sig", newline="") as f:
+        # The csv module needs the line ends back: a quoted cell may hold one.
+        with closing(source_lines(path)) as lines:
             try:
-                reader = csv.DictReader(f)
+                reader = csv.DictReader(line + "\n" for _, line in lines)
                 missing = [c for c in COLUMNS if c not in (reader.fieldnames or ())]
                 if missing:
                     raise SourceError(f"{name}: no column {', '.join(map(repr, missing))}")
@@ -51,8 +54,6 @@ def import_tcia(paths, *, source: str = SOURCE) -> ImportResult:
                         source=source, name=meaning.rpartition(":")[2].strip(),
                         vr=row["VR"], vm=row["VM"].strip(),
                     )  # fmt: skip
-            except UnicodeDecodeError as e:
-                raise SourceError(f"{name}: not UTF-8 text (byte {e.start})") from None
             except csv.Error as e:
                 raise SourceError(f"{name}: {e}") from None
     return select(source, candidates, skipped, later_wins=False)
