@@ -33,3 +33,6 @@ bash "$ROOT/scripts/test-asan-python.sh"
 
 # The sdist and the wheel, built and smoke-tested as users get them.
 bash "$ROOT/scripts/test-wheel.sh"
+
+# Last: the README's own sessions, which use what the steps above test.
+bash "$ROOT/scripts/test-readme.sh"
