@@ -1,6 +1,8 @@
 """A small dictionary for naming data elements, shared by the DICOM file and DICOM JSON tests."""
 
-from tagatlas.writer import Entry
+import pytest
+
+from tagatlas.writer import Entry, write
 
 LONG_TEXT = (
     "The name of the patient, family name first, then given names, as the registration records "
@@ -31,3 +33,11 @@ ENTRIES = [
     Entry(0x0019, 0x10, "AcmeWrongSlot", "Acme block offset 10, not a creator", "US",
           creator="ACME 1.0", block_offset=True),
 ]  # fmt: skip
+
+
+@pytest.fixture(scope="module")
+def dict_path(tmp_path_factory):
+    """The path of a file holding ENTRIES, written once per test module."""
+    path = tmp_path_factory.mktemp("d") / "explain.tatl"
+    write(path, ENTRIES)
+    return path

@@ -6,19 +6,11 @@ import sys
 
 import pytest
 
-from explain_dict import ENTRIES
+from explain_dict import dict_path  # noqa: F401 (a fixture)
 from tagatlas._cli import main
 from tagatlas._dicom.dicom_json import DicomJsonError, occurrences
 from tagatlas.explain import ExplainError, explain
-from tagatlas.writer import write
 from conftest import run_cli as run
-
-
-@pytest.fixture(scope="module")
-def dict_path(tmp_path_factory):
-    path = tmp_path_factory.mktemp("d") / "explain.tatl"
-    write(path, ENTRIES)
-    return path
 
 
 def el(vr, *values):

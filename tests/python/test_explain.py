@@ -4,10 +4,9 @@ import sys
 
 import pytest
 
-from explain_dict import ENTRIES
+from explain_dict import dict_path  # noqa: F401 (a fixture)
 from tagatlas._dicom.dicom_file import DEFER_SIZE, PydicomMissingError, read
 from tagatlas.explain import explain
-from tagatlas.writer import write
 
 pydicom = pytest.importorskip("pydicom")
 from pydicom.data import get_testdata_file  # noqa: E402
@@ -15,13 +14,6 @@ from pydicom.dataset import Dataset, FileMetaDataset  # noqa: E402
 from pydicom.sequence import Sequence  # noqa: E402
 from pydicom.uid import ExplicitVRLittleEndian, ImplicitVRLittleEndian  # noqa: E402
 from conftest import run_cli as run
-
-
-@pytest.fixture(scope="module")
-def dict_path(tmp_path_factory):
-    path = tmp_path_factory.mktemp("d") / "explain.tatl"
-    write(path, ENTRIES)
-    return path
 
 
 def item(*elements):

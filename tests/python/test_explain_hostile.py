@@ -14,22 +14,14 @@ import pytest
 import tatl_layout as layout
 from conftest import SANITIZED
 from conftest import run_cli as run
-from explain_dict import ENTRIES
+from explain_dict import ENTRIES, dict_path  # noqa: F401 (a fixture)
 from tagatlas.explain import explain
-from tagatlas.writer import write
 
 pydicom = pytest.importorskip("pydicom")
 from pydicom.data import get_testdata_file  # noqa: E402
 from pydicom.dataset import Dataset, FileMetaDataset  # noqa: E402
 from pydicom.sequence import Sequence  # noqa: E402
 from pydicom.uid import DeflatedExplicitVRLittleEndian, ExplicitVRLittleEndian  # noqa: E402
-
-
-@pytest.fixture(scope="module")
-def dict_path(tmp_path_factory):
-    path = tmp_path_factory.mktemp("d") / "explain.tatl"
-    write(path, ENTRIES)
-    return path
 
 
 def meta(syntax=ExplicitVRLittleEndian) -> bytes:
